@@ -1,0 +1,44 @@
+// Device identification: sends "VERS" once a port has opened, judges every
+// reply chunk against the device signature, and owns Route, the selector that
+// sends received data here (0) or to the upload (1).
+//
+// Threads: doPortResult and doOpenPort run on the window's thread; doReceive
+// runs on the serial reader thread. Route is the only state both read.
+#pragma once
+
+#include "common/output.h"
+#include "common/value.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace korv {
+
+class TClassMultiElementEx_22086E0 {
+public:
+    // Inputs.
+    void doPortResult(const Value& portNumberOrZero);
+    void doOpenPort(const Value& anything);
+    void doReceive(const Bytes& chunk);
+
+    // Outputs.
+    Output<Bytes> onSend;
+    Output<Bytes> onStatus;
+    Output<Value> onOpenPort;
+    Output<Value> onNotIdentified;
+    Output<Bytes> onIdentified;
+
+    // Data output: 0 until a reply is recognised, then 1.
+    std::int32_t Route() const { return route_.load(); }
+
+private:
+    void reportNotIdentified(const Value& what);
+    void advanceRoute();
+
+    std::atomic<std::int32_t> route_{0};
+    Bytes tokens_[3];
+};
+
+using IdentificationModule = TClassMultiElementEx_22086E0;
+
+}  // namespace korv
