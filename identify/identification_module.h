@@ -3,7 +3,8 @@
 // sends received data here (0) or to the upload (1).
 //
 // Threads: doPortResult and doOpenPort run on the window's thread; doReceive
-// runs on the serial reader thread. Route is the only state both read.
+// runs on the serial reader thread. Route is the only state both read; the
+// token slots are touched by doReceive alone.
 #pragma once
 
 #include "common/output.h"
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 namespace korv {
 
@@ -41,4 +43,21 @@ private:
 
 using IdentificationModule = TClassMultiElementEx_22086E0;
 
+namespace identify {
+
+inline constexpr std::string_view kQuery = "VERS";
+inline constexpr std::string_view kSignature = "KORVELANTIS";
+inline constexpr char kTokenDelimiter = ' ';
+
+// Cuts one token from the front of rest: up to the first space, the space
+// searched for only before the first NUL; without one, all of rest.
+Bytes cutToken(std::string_view& rest);
+// Exactly the signature, ASCII letter case ignored.
+bool isSignature(std::string_view token);
+// The format with "%1" and "%2" (each not followed by a decimal digit)
+// replaced by the two parameters, the second pass also reaching into the first
+// parameter; NUL bytes then show as '%' and 0x01 bytes disappear.
+Bytes formatTwo(std::string_view format, std::string_view first, std::string_view second);
+
+}  // namespace identify
 }  // namespace korv

@@ -10,8 +10,14 @@
 #include "upload/firmware_image.h"
 #include "upload/reply_timer.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 namespace korv {
 
@@ -38,8 +44,33 @@ public:
     DataInput<Bytes> RunningCrc;
 
 private:
-    struct State;
-    std::unique_ptr<State> state_;
+    enum class Verdict { Final, NextBlock, Mismatch };
+    class BlockWriting;
+
+    Verdict judge(const Bytes& hex, std::int32_t& progress);
+    void writeBlock();
+    std::optional<std::uint8_t> nextImageByte();
+    void sendImageByte(std::uint8_t byte);
+    void endBlock();
+    bool anotherThreadWriting() const;
+    void handleTick();
+    std::int32_t stepTickCounter();
+
+    // Under mutex_: the image and its read position, the two masks, the
+    // block count, and the threads now writing a block.
+    std::mutex mutex_;
+    std::condition_variable blockDone_;
+    FirmwareImage image_;
+    Bytes blockMask_;
+    Bytes finalMask_;
+    std::int32_t blockCounter_ = 0;
+    std::vector<std::thread::id> writers_;
+
+    // Stepped on the timer's thread, cleared on the reader thread.
+    std::atomic<std::int32_t> tickCounter_{0};
+    std::atomic<bool> tickBusy_{false};
+
+    std::unique_ptr<ReplyTimer> timer_;
 };
 
 using UploadModule = TClassMultiElementEx_2208BB0;
