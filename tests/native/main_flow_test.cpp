@@ -119,6 +119,7 @@ public:
         }
     }
     std::vector<Bytes> replies;
+    Bytes pending;  // received, not yet read
 
     std::vector<Bytes> ports = {"COM1", "COM3"};
     Bytes openablePort = "COM3";
