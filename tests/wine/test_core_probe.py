@@ -11,9 +11,9 @@ IMAGE_SIZE = 130048
 
 
 def _expected_image():
-    spec = importlib.util.spec_from_file_location("make_test_image", ROOT / "tools" / "make_test_image.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("make_test_image", ROOT / "tools" / "make_test_image.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module.test_image()
 
 
