@@ -191,6 +191,42 @@ TEST(UploadRace, ReplyDeliveredTheInstantBlock1IsOutIsAccepted)
     EXPECT_TRUE(failures.empty()) << "rejected: " << (failures.empty() ? "" : failures[0].asText());
 }
 
+// The window carries out the reader's failure screen while the reader waits;
+// the window's own doStart must not wait for anything that reader holds.
+TEST(UploadRace, StartOnTheWindowThreadWhileTheReaderWaitsForTheWindow)
+{
+    auto timer = std::make_shared<TimerState>();
+    UploadModule module(FirmwareImage(std::vector<std::uint8_t>(768, 0)), std::make_unique<FakeTimer>(timer));
+    std::mutex m;
+    std::condition_variable cv;
+    bool readerInFailure = false;
+    bool windowDone = false;
+    bool readerGaveUp = false;
+    std::atomic<int> sent{0};
+    module.onSend.connect([&](Bytes) { ++sent; });
+    module.onFailure.connect([&](Value) {
+        std::unique_lock lock(m);
+        readerInFailure = true;
+        cv.notify_all();
+        readerGaveUp = !cv.wait_for(lock, 5s, [&] { return windowDone; });
+    });
+    std::optional<ReaderThread> reader(std::in_place, module);
+    reader->deliver("nonsense");
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return readerInFailure; }));
+    }
+    module.doStart(Value(0));
+    {
+        std::lock_guard lock(m);
+        windowDone = true;
+    }
+    cv.notify_all();
+    reader.reset();
+    EXPECT_FALSE(readerGaveUp);
+    EXPECT_EQ(sent, 256);
+}
+
 // Transfers of the whole image, each with the device answering on the reader
 // thread the moment a block is out, and a 1 ms reply timer ticking meanwhile.
 TEST(UploadThreads, TransfersWithTicksRacingRepliesStayConsistent)
