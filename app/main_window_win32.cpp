@@ -81,6 +81,7 @@ TClassSimpleForm_2198870::~TClassSimpleForm_2198870()
 
 DWORD TClassSimpleForm_2198870::createFrame()
 {
+    uxTheme_.reset(LoadLibraryExW(L"uxtheme.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     buttonFaceBrush_.reset(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
     light3dBrush_.reset(CreateSolidBrush(GetSysColor(COLOR_3DLIGHT)));
     windowBrush_.reset(CreateSolidBrush(GetSysColor(COLOR_WINDOW)));
@@ -128,7 +129,7 @@ DWORD TClassSimpleForm_2198870::createControls()
     }
     const auto& specs = win32::controlSpecs();
     for (std::size_t i = 0; i < specs.size(); ++i) {
-        const DWORD error = win32::createControl(frame_.get(), instance_, specs[i], dpiY, controls_[i]);
+        const DWORD error = win32::createControl(frame_.get(), instance_, specs[i], dpiY, uxTheme_.get(), controls_[i]);
         if (error != 0) return error;
     }
     win32::layoutDockedLines(controls_[0], controls_[1], true);

@@ -103,8 +103,9 @@ private:
     DWORD windowThread_;
     DWORD error_ = 0;
 
-    // Creation order: brushes, bitmap, icons and class, frame, then the
+    // Creation order: uxtheme, brushes, bitmap, icons and class, frame, then the
     // controls in table order; destruction runs the other way.
+    win32::Module uxTheme_;  // may stay null: then nothing is themed anyway
     win32::Brush buttonFaceBrush_;
     win32::Brush light3dBrush_;
     win32::Brush windowBrush_;
