@@ -66,6 +66,11 @@ public:
 private:
     using Task = std::function<void()>;
 
+    // Messages of the window to itself.
+    static constexpr UINT kInvokeMessage = WM_APP + 1;      // lParam: const Task*, run it
+    static constexpr UINT kPortChosenMessage = WM_APP + 2;  // PortList committed a new selection
+    static constexpr UINT kCrcSyncMessage = WM_APP + 3;     // CrcField's held text changed
+
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 
