@@ -1,5 +1,5 @@
-// The main window object: construction, the message handlers, the window
-// operations and the close path. See the header for the threads.
+// The main window object: construction, the message loop, the message
+// handlers and the close path. See the header for the threads.
 #include "app/main_window_win32.h"
 
 #include "app/control_ids.h"
@@ -7,7 +7,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 
