@@ -4,6 +4,7 @@ import shutil
 import pytest
 
 from wineenv import ARTIFACTS, WinePrefix, Xvfb, make_template_prefix
+from comports import _end_com_ports  # noqa: F401  (ends every simulated device after each test)
 
 
 @pytest.fixture(scope="session")
