@@ -46,13 +46,7 @@ TClassSimpleForm_2198870::TClassSimpleForm_2198870(HINSTANCE instance)
     }
     error_ = createFrame();
     if (error_ == 0) error_ = createControls();
-
-    // ---- Blocks of the control flow ------------------------------------------
-    // The serial channel, the identification and upload modules (their holders
-    // between PortList and UploadProgress, their insides last), ReceiveRouter
-    // and the flow reactions are created and wired here, with event delivery
-    // still off. For now the start report does nothing.
-    // ----------------------------------------------------------------------------
+    if (error_ == 0) createBlocks();
 }
 
 TClassSimpleForm_2198870::~TClassSimpleForm_2198870()
@@ -65,11 +59,8 @@ TClassSimpleForm_2198870::~TClassSimpleForm_2198870()
             c.font.reset();
         }
     };
-    destroy(Control::SuccessText, Control::UploadProgress);
-    // ---- Blocks created between PortList and UploadProgress (the serial
-    // channel, ReceiveRouter, the module holders with their insides) are
-    // destroyed here, in reverse order of creation. ------------------------------
-    destroy(Control::PortList, Control::ErrorLine1);
+    destroyBlocks();
+    destroy(Control::SuccessText, Control::ErrorLine1);
     frame_.reset();
 }
 

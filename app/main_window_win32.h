@@ -15,10 +15,15 @@
 #pragma once
 
 #include "app/controls_win32.h"
+#include "app/flow_services_win32.h"
 #include "app/handles_win32.h"
+#include "app/main_flow.h"
 #include "app/window_operations.h"
 #include "common/output.h"
 #include "common/value.h"
+#include "identify/identification_module.h"
+#include "serial/com_async_win32.h"
+#include "upload/upload_module.h"
 
 #include <windows.h>
 
@@ -26,6 +31,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace korv {
@@ -76,6 +82,8 @@ private:
 
     DWORD createFrame();
     DWORD createControls();
+    void createBlocks();
+    void destroyBlocks();
 
     // One small handler per message.
     void onCommand(WPARAM wParam, LPARAM lParam);
@@ -123,6 +131,15 @@ private:
     // is created, never changed (the handle simply goes stale once destroyed).
     HWND frameHandle_ = nullptr;
     std::array<win32::ChildControl, win32::kControlCount> controls_;
+
+    // The blocks of the control flow, created after the controls and wired
+    // with event delivery still off (main_window_blocks_win32.cpp).
+    std::unique_ptr<IdentificationModule> identification_;
+    std::unique_ptr<UploadModule> upload_;
+    std::unique_ptr<THIComAsync> channel_;
+    std::unique_ptr<PerformanceCounterPause> successPause_;
+    std::unique_ptr<ExecutionStateKeepAwake> keepAwake_;
+    std::unique_ptr<MainFlow> flow_;
 
     // Event delivery: off during construction, on before the start report,
     // off right after the close report.
