@@ -4,6 +4,7 @@ import shutil
 import pytest
 
 from wineenv import ARTIFACTS, WinePrefix, Xvfb, make_template_prefix
+from inspector import app  # noqa: F401  (fixture of the window tests)
 
 
 @pytest.fixture(scope="session")

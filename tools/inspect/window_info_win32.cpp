@@ -71,6 +71,19 @@ HICON windowIcon(HWND window, WPARAM kind) {
     return reinterpret_cast<HICON>(GetClassLongPtrW(window, classIndex));
 }
 
+// A static showing an icon or a bitmap: the image handle it holds (0: none).
+Json staticExtras(HWND control, Json json) {
+    const auto type = static_cast<DWORD>(GetWindowLongPtrW(control, GWL_STYLE)) & SS_TYPEMASK;
+    if (type == SS_ICON) {
+        const auto icon = query(control, STM_GETICON);
+        json.set("image", icon ? Json(static_cast<long long>(*icon)) : Json());
+    } else if (type == SS_BITMAP) {
+        const auto bitmap = query(control, STM_GETIMAGE, IMAGE_BITMAP);
+        json.set("image", bitmap ? Json(static_cast<long long>(*bitmap)) : Json());
+    }
+    return json;
+}
+
 Json textMembers(HWND window, Json json) {
     const auto text = windowText(window);
     json.set("text", text ? Json(*text) : Json());
@@ -210,6 +223,7 @@ Json describeControl(HWND control, HWND parent) {
     json = stateMembers(control, std::move(json));
     if (hasClass(control, L"ComboBox")) json = comboExtras(control, std::move(json));
     if (hasClass(control, PROGRESS_CLASSW)) json = progressExtras(control, std::move(json));
+    if (hasClass(control, L"Static")) json = staticExtras(control, std::move(json));
     return json;
 }
 
