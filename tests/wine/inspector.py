@@ -10,7 +10,6 @@ import json
 import os
 import subprocess
 import tempfile
-import time
 from pathlib import Path, PureWindowsPath
 
 import pytest
@@ -207,11 +206,19 @@ def screenshot(wine, path, rect=None):
     return path
 
 
-def wait_for_exit(proc, timeout):
-    """Waits for a Popen to end; returns (exit code, seconds waited)."""
-    started = time.monotonic()
-    code = proc.wait(timeout=timeout)
-    return code, time.monotonic() - started
+class Picture:
+    """The pixels of a PNG, read through ImageMagick: at(x, y) -> (r, g, b)."""
+
+    def __init__(self, path):
+        size = subprocess.run(["identify", "-format", "%w %h", str(path)], check=True, timeout=60,
+                              capture_output=True).stdout.split()
+        self.width, self.height = int(size[0]), int(size[1])
+        self._rgb = subprocess.run(["convert", str(path), "-depth", "8", "rgb:-"], check=True, timeout=60,
+                                   capture_output=True).stdout
+
+    def at(self, x, y):
+        offset = 3 * (y * self.width + x)
+        return tuple(self._rgb[offset:offset + 3])
 
 
 @pytest.fixture

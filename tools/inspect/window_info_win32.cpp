@@ -63,7 +63,8 @@ Json iconJson(HICON icon) {
     return json.set("size", Json::array().push(bitmap.bmWidth).push(height));
 }
 
-// The window's own icon of that kind (WM_GETICON), else its class's.
+// The window's own icon of that kind (WM_GETICON), else its class's (which
+// Wine does not tell other processes).
 HICON windowIcon(HWND window, WPARAM kind) {
     const auto sent = query(window, WM_GETICON, kind);
     if (sent && *sent != 0) return reinterpret_cast<HICON>(*sent);
