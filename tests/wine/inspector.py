@@ -196,13 +196,24 @@ def start_app(wine, *args, timeout_ms=WINDOW_TIMEOUT_MS):
     return proc, inspector
 
 
-def screenshot(wine, path, rect=None):
-    """Saves a PNG of the X screen, cropped to rect ({x, y, w, h}) when given."""
+def screenshot(wine, path, rect=None, settle_s=10):
+    """Saves a PNG of the X screen, cropped to rect ({x, y, w, h}) when given.
+    Shoots until two shots in a row show the same pixels (the window may
+    still be painting), for at most settle_s seconds."""
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
     crop = ["-crop", f"{rect['w']}x{rect['h']}+{rect['x']}+{rect['y']}", "+repage"] if rect else []
-    subprocess.run(["import", "-display", wine.display, "-window", "root", *crop, str(path)],
-                   check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    previous = None
+
+    def shoot():
+        nonlocal previous
+        subprocess.run(["import", "-display", wine.display, "-window", "root", *crop, str(path)],
+                       check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        pixels = Picture(path).rgb
+        settled, previous = pixels == previous, pixels
+        return settled
+
+    wait_until(shoot, settle_s, interval=0.2, what=f"the screen to settle for {path.name}")
     return path
 
 
@@ -213,12 +224,12 @@ class Picture:
         size = subprocess.run(["identify", "-format", "%w %h", str(path)], check=True, timeout=60,
                               capture_output=True).stdout.split()
         self.width, self.height = int(size[0]), int(size[1])
-        self._rgb = subprocess.run(["convert", str(path), "-depth", "8", "rgb:-"], check=True, timeout=60,
+        self.rgb = subprocess.run(["convert", str(path), "-depth", "8", "rgb:-"], check=True, timeout=60,
                                    capture_output=True).stdout
 
     def at(self, x, y):
         offset = 3 * (y * self.width + x)
-        return tuple(self._rgb[offset:offset + 3])
+        return tuple(self.rgb[offset:offset + 3])
 
 
 @pytest.fixture
