@@ -157,6 +157,10 @@ def test_controls_match_the_table(app):
     progress = dump.control(UPLOAD_PROGRESS)
     assert (progress["range"], progress["pos"]) == ([0, 507], 0)
     assert len(dump.control(SUCCESS_TEXT)["text_cp1251"]) == 2 * 107
+    # Waiting on a text (the way later tests follow the window) sees the same
+    # texts, line break and leading spaces included.
+    inspector.wait_text(SUCCESS_TEXT, SUCCESS_TEXT_VALUE)
+    inspector.wait_text(STATUS_FIELD, "порт с подключённым", contains=True)
 
 
 def test_later_controls_lie_above_earlier_ones(app):

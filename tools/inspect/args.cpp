@@ -1,3 +1,4 @@
+// Parsing the tool's arguments and its escaped texts.
 #include "args.h"
 
 #include <cwchar>

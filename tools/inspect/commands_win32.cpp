@@ -24,6 +24,8 @@ void requireUsable(HWND control, int id, const Args& args) {
     if (args.flag(L"force")) return;
     if (!IsWindowVisible(control)) throw Failure("control " + std::to_string(id) + " is hidden");
     if (!IsWindowEnabled(control)) throw Failure("control " + std::to_string(id) + " is disabled");
+    // A disabled window takes no input, though its children stay enabled.
+    if (!IsWindowEnabled(GetAncestor(control, GA_ROOT))) throw Failure("the main window is disabled");
 }
 
 Json children(HWND parent) {

@@ -1,3 +1,4 @@
+// Writing Json values as one line of ASCII text.
 #include "json.h"
 
 #include <cstdio>

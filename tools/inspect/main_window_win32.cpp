@@ -1,3 +1,4 @@
+// Finding the main window by its class, polling with a deadline.
 #include "main_window_win32.h"
 
 #include "app/control_ids.h"

@@ -1,3 +1,4 @@
+// Describing windows of another process; single-threaded, no handles kept.
 #include "window_info_win32.h"
 
 #include <commctrl.h>
