@@ -96,17 +96,25 @@ void resize(HWND window, int width, int height)
     SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// The selection field gets the table's height; the window height, which for a
-// drop-down combo box is the height of the opened list, fits 8 entries.
+// The window height of a drop-down combo box is the height of the opened
+// list: it fits 8 entries. The selection field gets the table's height; the
+// combo box recomputes its field on every resize, so set the list first.
 void sizeComboBox(HWND combo, int width)
 {
-    const auto fieldItem = SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-    const int missing = kComboHeight - outerSize(combo).cy;
-    if (fieldItem != CB_ERR && missing != 0)
-        SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), fieldItem + missing);
     const auto listItem = SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0);
     if (listItem == CB_ERR) return;
     resize(combo, width, kComboHeight + kComboVisibleEntries * static_cast<int>(listItem) + kComboListBorder);
+    // The field's height is set through its item height, which some systems
+    // read back differently from how they take it: correct by the outcome.
+    auto requested = SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    if (requested == CB_ERR) return;
+    constexpr int kAttempts = 3;
+    for (int i = 0; i < kAttempts; ++i) {
+        const int missing = kComboHeight - outerSize(combo).cy;
+        if (missing == 0) return;
+        requested += missing;
+        SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), requested);
+    }
 }
 
 void setUpProgress(HWND bar)
@@ -116,6 +124,16 @@ void setUpProgress(HWND bar)
     SendMessageW(bar, PBM_SETPOS, 0, 0);
     SendMessageW(bar, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_BTNSHADOW)));
     SendMessageW(bar, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(GetSysColor(COLOR_BTNFACE)));
+}
+
+// The progress bar replaces the edge it was created with by its own: give it
+// back the sunken client edge alone.
+void restoreExtendedStyle(HWND window, DWORD exStyle)
+{
+    const auto current = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
+    if (current == exStyle) return;
+    SetWindowLongPtrW(window, GWL_EXSTYLE, static_cast<LONG_PTR>(exStyle));
+    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 // Size of text drawn with a control's font; format as DrawText takes it.
@@ -143,7 +161,19 @@ const std::array<ControlSpec, kControlCount>& controlSpecs() { return kSpecs; }
 
 const ControlSpec& specOf(Control control) { return kSpecs[static_cast<std::size_t>(control)]; }
 
-DWORD createControl(HWND parent, HINSTANCE instance, const ControlSpec& spec, int dpiY, ChildControl& out)
+void useClassicLook(HMODULE uxTheme, HWND control)
+{
+    if (!uxTheme) return;
+    using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    const auto setWindowTheme =
+        reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void*>(GetProcAddress(uxTheme, "SetWindowTheme")));
+    if (!setWindowTheme) return;
+    // A name no theme has: no theme class matches, so the control draws itself.
+    setWindowTheme(control, L" ", L" ");
+}
+
+DWORD createControl(HWND parent, HINSTANCE instance, const ControlSpec& spec, int dpiY, HMODULE uxTheme,
+                    ChildControl& out)
 {
     if (spec.points > 0) {
         out.font.reset(createFont(spec.points, spec.bold, dpiY));
@@ -158,7 +188,11 @@ DWORD createControl(HWND parent, HINSTANCE instance, const ControlSpec& spec, in
     if (!out.window) return GetLastError();
     if (out.font) SendMessageW(out.hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(out.font.get()), FALSE);
     if (spec.kind == ComboBox) sizeComboBox(out.hwnd(), spec.width);
-    if (spec.kind == Progress) setUpProgress(out.hwnd());
+    if (spec.kind == Progress) {
+        useClassicLook(uxTheme, out.hwnd());
+        restoreExtendedStyle(out.hwnd(), spec.exStyle);
+        setUpProgress(out.hwnd());
+    }
     if (spec.sizing == FitText) fitToText(out);
     // A later control lies above the earlier ones.
     SetWindowPos(out.hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

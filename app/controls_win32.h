@@ -54,8 +54,15 @@ struct ChildControl {
 };
 
 // Creates one control with its font (height from the screen's vertical DPI),
-// text, colours' style bits and initial state. Returns 0 or the error code.
-DWORD createControl(HWND parent, HINSTANCE instance, const ControlSpec& spec, int dpiY, ChildControl& out);
+// text, style and initial state. uxTheme as for useClassicLook. Returns 0 or
+// the error code.
+DWORD createControl(HWND parent, HINSTANCE instance, const ControlSpec& spec, int dpiY, HMODULE uxTheme,
+                    ChildControl& out);
+
+// Turns visual styles off for one control, where the system would theme it
+// regardless of the manifest (Wine's progress bar): it then keeps the classic
+// look and the colours it is given. uxTheme: uxtheme.dll, or null (no themes).
+void useClassicLook(HMODULE uxTheme, HWND control);
 
 // Resizes a FitText control to its current text.
 void fitToText(const ChildControl& control);

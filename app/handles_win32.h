@@ -59,12 +59,17 @@ struct DcTraits {
     static void free(HDC h) { DeleteDC(h); }
 };
 
+struct ModuleTraits {
+    static void free(HMODULE h) { FreeLibrary(h); }
+};
+
 using Window = Owned<HWND, WindowTraits>;
 using Font = Owned<HFONT, GdiTraits>;
 using Brush = Owned<HBRUSH, GdiTraits>;
 using Bitmap = Owned<HBITMAP, GdiTraits>;
 using Icon = Owned<HICON, IconTraits>;
 using MemoryDc = Owned<HDC, DcTraits>;
+using Module = Owned<HMODULE, ModuleTraits>;
 
 // A registered window class, unregistered when this ends.
 class WindowClass {

@@ -1,5 +1,5 @@
-// The main window object: construction, the message handlers, the window
-// operations and the close path. See the header for the threads.
+// The main window object: construction, the message loop, the message
+// handlers and the close path. See the header for the threads.
 #include "app/main_window_win32.h"
 
 #include "app/control_ids.h"
@@ -7,7 +7,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -20,11 +19,6 @@ constexpr int kFrameTop = 200;
 constexpr int kFrameWidth = 616;
 constexpr int kFrameHeight = 171;
 constexpr DWORD kFrameStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-
-// Messages of the window to itself.
-constexpr UINT kInvokeMessage = WM_APP + 1;       // lParam: const Task*, run it
-constexpr UINT kPortChosenMessage = WM_APP + 2;   // PortList committed a new selection
-constexpr UINT kCrcSyncMessage = WM_APP + 3;      // CrcField's held text changed
 
 // How long the close path waits for cross-thread operations already under way.
 constexpr ULONGLONG kDrainTimeoutMs = 2000;
@@ -81,6 +75,7 @@ TClassSimpleForm_2198870::~TClassSimpleForm_2198870()
 
 DWORD TClassSimpleForm_2198870::createFrame()
 {
+    uxTheme_.reset(LoadLibraryExW(L"uxtheme.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     buttonFaceBrush_.reset(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
     light3dBrush_.reset(CreateSolidBrush(GetSysColor(COLOR_3DLIGHT)));
     windowBrush_.reset(CreateSolidBrush(GetSysColor(COLOR_WINDOW)));
@@ -128,7 +123,7 @@ DWORD TClassSimpleForm_2198870::createControls()
     }
     const auto& specs = win32::controlSpecs();
     for (std::size_t i = 0; i < specs.size(); ++i) {
-        const DWORD error = win32::createControl(frame_.get(), instance_, specs[i], dpiY, controls_[i]);
+        const DWORD error = win32::createControl(frame_.get(), instance_, specs[i], dpiY, uxTheme_.get(), controls_[i]);
         if (error != 0) return error;
     }
     win32::layoutDockedLines(controls_[0], controls_[1], true);
@@ -274,6 +269,7 @@ void TClassSimpleForm_2198870::onActivate(WPARAM wParam)
         if (focus && IsChild(frameHandle_, focus)) lastFocus_ = focus;
         return;
     }
+    if (HIWORD(wParam) != 0) return;  // activated while minimized: no control to focus
     if (lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) && IsWindowEnabled(lastFocus_))
         SetFocus(lastFocus_);
     else
@@ -306,24 +302,6 @@ void TClassSimpleForm_2198870::onCloseRequest()
     DestroyWindow(frameHandle_);
 }
 
-void TClassSimpleForm_2198870::onInvoke(const Task& task)
-{
-    ++serving_;
-    task();
-    --serving_;
-}
-
-void TClassSimpleForm_2198870::onCrcTextPending()
-{
-    crcSyncPending_.store(false);  // before reading: a later write posts again
-    Bytes text;
-    {
-        std::lock_guard lock(crcMutex_);
-        text = crcText_;
-    }
-    setControlText(Control::CrcField, text);
-}
-
 // ---- Keyboard --------------------------------------------------------------------
 
 bool TClassSimpleForm_2198870::handleTabKey(const MSG& message)
@@ -353,107 +331,6 @@ void TClassSimpleForm_2198870::focusNext(HWND from, bool backwards)
             SendMessageW(h, EM_SETSEL, 0, -1);
         return;
     }
-}
-
-// ---- Window operations --------------------------------------------------------------
-
-void TClassSimpleForm_2198870::invoke(const Task& task)
-{
-    if (onWindowThread()) {
-        task();
-        return;
-    }
-    // Counted before the delivery check (both sequentially consistent): the
-    // close path either sees this call in flight and serves it, or this call
-    // sees delivery off and sends nothing.
-    inFlight_.fetch_add(1);
-    if (delivering()) SendMessageW(frameHandle_, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&task));
-    inFlight_.fetch_sub(1);
-}
-
-void TClassSimpleForm_2198870::show(Control control, const Value& value)
-{
-    const bool visible = showsOrEnables(value);
-    invoke([&] {
-        ShowWindow(hwnd(control), visible ? SW_SHOWNA : SW_HIDE);
-        afterVisibilityChange(control);
-    });
-}
-
-void TClassSimpleForm_2198870::enable(Control control, const Value& value)
-{
-    const bool enabled = showsOrEnables(value);
-    invoke([&] { EnableWindow(hwnd(control), enabled); });
-}
-
-void TClassSimpleForm_2198870::enableWindow(const Value& value)
-{
-    const bool enabled = showsOrEnables(value);
-    invoke([&] { EnableWindow(frameHandle_, enabled); });
-}
-
-void TClassSimpleForm_2198870::setText(Control control, const Value& value)
-{
-    const Bytes text = value.asText();
-    if (control == Control::CrcField) {
-        {
-            std::lock_guard lock(crcMutex_);
-            crcText_ = text;
-        }
-        if (!crcSyncPending_.exchange(true)) PostMessageW(frameHandle_, kCrcSyncMessage, 0, 0);
-        return;
-    }
-    invoke([&] { setControlText(control, text); });
-}
-
-Bytes TClassSimpleForm_2198870::getText(Control control)
-{
-    if (control == Control::CrcField) {
-        std::lock_guard lock(crcMutex_);
-        return crcText_;
-    }
-    Bytes text;
-    invoke([&] { text = win32::toCp1251(win32::windowText(hwnd(control))); });
-    return text;
-}
-
-void TClassSimpleForm_2198870::addPortEntry(const Bytes& entry)
-{
-    invoke([&] {
-        const std::wstring text = win32::toWide(entry);
-        SendMessageW(hwnd(Control::PortList), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    });
-}
-
-void TClassSimpleForm_2198870::setProgress(std::int32_t position)
-{
-    invoke([&] { SendMessageW(hwnd(Control::UploadProgress), PBM_SETPOS, static_cast<WPARAM>(position), 0); });
-}
-
-void TClassSimpleForm_2198870::close()
-{
-    invoke([&] { SendMessageW(frameHandle_, WM_CLOSE, 0, 0); });
-}
-
-void TClassSimpleForm_2198870::setControlText(Control control, const Bytes& text)
-{
-    const HWND h = hwnd(control);
-    const win32::ControlSpec& spec = win32::specOf(control);
-    // An edit keeps its caret at the same character position.
-    DWORD start = 0;
-    DWORD end = 0;
-    if (spec.kind == win32::Kind::Edit)
-        SendMessageW(h, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    SetWindowTextW(h, win32::toWide(text).c_str());
-    if (spec.kind == win32::Kind::Edit) SendMessageW(h, EM_SETSEL, start, static_cast<LPARAM>(end));
-    if (spec.sizing == win32::Sizing::FitText) win32::fitToText(controls_[static_cast<std::size_t>(control)]);
-    if (spec.sizing == win32::Sizing::DockTop) win32::layoutDockedLines(controls_[0], controls_[1], false);
-}
-
-void TClassSimpleForm_2198870::afterVisibilityChange(Control control)
-{
-    if (win32::specOf(control).sizing == win32::Sizing::DockTop)
-        win32::layoutDockedLines(controls_[0], controls_[1], false);
 }
 
 }  // namespace korv

@@ -66,6 +66,11 @@ public:
 private:
     using Task = std::function<void()>;
 
+    // Messages of the window to itself.
+    static constexpr UINT kInvokeMessage = WM_APP + 1;      // lParam: const Task*, run it
+    static constexpr UINT kPortChosenMessage = WM_APP + 2;  // PortList committed a new selection
+    static constexpr UINT kCrcSyncMessage = WM_APP + 3;     // CrcField's held text changed
+
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -103,8 +108,9 @@ private:
     DWORD windowThread_;
     DWORD error_ = 0;
 
-    // Creation order: brushes, bitmap, icons and class, frame, then the
+    // Creation order: uxtheme, brushes, bitmap, icons and class, frame, then the
     // controls in table order; destruction runs the other way.
+    win32::Module uxTheme_;  // may stay null: then nothing is themed anyway
     win32::Brush buttonFaceBrush_;
     win32::Brush light3dBrush_;
     win32::Brush windowBrush_;
