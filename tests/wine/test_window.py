@@ -75,9 +75,8 @@ def style_faults(control_id, control):
         need(style & CBS_TYPE_MASK == CBS_DROPDOWN, "drop-down with an editable text part")
         need(not style & CBS_SORT, "entries in the order added")
     if control_id == UPLOAD_PROGRESS:
-        # Its edge is not checked: the progress class replaces the edge styles
-        # it is given with its own (none under Wine's theme).
         need(style & PBS_SMOOTH and not style & PBS_VERTICAL, "horizontal, smooth")
+        need(exstyle & WS_EX_CLIENTEDGE, "sunken edge")
     return faults
 
 
@@ -127,13 +126,9 @@ COLOUR_POINTS = {
     "port list's text part": ((50, 22), "window"),
     "empty progress bar": ((300, 105), "btnface"),
 }
-THEMED_PROGRESS = pytest.mark.xfail(
-    strict=True, reason="Wine's default theme draws the progress bar in its own colours, "
-                        "whatever PBM_SETBKCOLOR and PBM_SETBARCOLOR say")
 
 
-@pytest.mark.parametrize("where", [pytest.param(w, marks=THEMED_PROGRESS) if "progress" in w else w
-                                   for w in COLOUR_POINTS])
+@pytest.mark.parametrize("where", list(COLOUR_POINTS))
 def test_colours_on_screen(app, artifacts, where):
     _, inspector = app
     window = inspector.find()
