@@ -5,6 +5,7 @@ import pytest
 
 from wineenv import ARTIFACTS, WinePrefix, Xvfb, make_template_prefix
 from comports import _end_com_ports  # noqa: F401  (ends every simulated device after each test)
+from inspector import app  # noqa: F401  (fixture of the window tests)
 
 
 @pytest.fixture(scope="session")
