@@ -73,8 +73,7 @@ class Dump(dict):
 class Launched:
     """A process started through `inspect launch`, with an exact command line."""
 
-    def __init__(self, wine, proc):
-        self._wine = wine
+    def __init__(self, proc):
         self._proc = proc
 
     def _lines(self):
@@ -176,7 +175,7 @@ class Inspector:
         args = ["launch", "--file", windows_path(path), "--wait", wait_ms]
         args += ["--raw"] if raw else []
         args += ["--wide"] if wide else []
-        return Launched(self.wine, self.wine.start(INSPECT_EXE, *args))
+        return Launched(self.wine.start(INSPECT_EXE, *args))
 
     def kill(self, pid):
         return self.run("kill", pid)

@@ -9,7 +9,7 @@ import subprocess
 import pytest
 
 from inspector import (APP_EXE, CRC_CAPTION, CRC_FIELD, CRC_RECEIVED_CAPTION, ERROR_ICON, ERROR_LINE_1,
-                       ERROR_LINE_2, IDOK, MAIN_WINDOW, OK_BUTTON, PORT_LIST, STATUS_FIELD, SUCCESS_TEXT,
+                       ERROR_LINE_2, IDOK, OK_BUTTON, PORT_LIST, STATUS_FIELD, SUCCESS_TEXT,
                        UPLOAD_PROGRESS, VERSION_LABEL, WRITE_BUTTON, Inspector, Picture, screenshot,
                        windows_path)
 from wineenv import wait_until
