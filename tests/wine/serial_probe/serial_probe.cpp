@@ -291,8 +291,10 @@ bool Probe::run(int argc, char** argv)
             setRegistryValue(arg(i + 1), num(i + 2), Bytes(num(i + 3), unhex(arg(i + 4)).at(0)));
             i += 4;
         } else if (cmd == "destroy") {
+            const ULONGLONG t0 = GetTickCount64();
             channel_.reset();
-            print("destroyed");
+            closeReturned_ = true;
+            print("destroyed ms " + std::to_string(GetTickCount64() - t0));
             channel_ = std::make_unique<korv::THIComAsync>();
             link();
         } else {
