@@ -128,7 +128,13 @@ std::optional<Bytes> PortLink::readWaiting(std::int32_t n)
         record = &own;
     }
     record->rearm();
-    const auto size = static_cast<DWORD>(std::max<std::int32_t>(n, 0));
+    // The timeouts make a read return at once with what is queued, but under
+    // Wine an overlapped read of an empty queue still waits for the next byte:
+    // never ask for more than is queued now.
+    auto size = static_cast<DWORD>(std::max<std::int32_t>(n, 0));
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (size > 0 && ClearCommError(port_.get(), &errors, &status)) size = std::min(size, status.cbInQue);
     Bytes buffer(size, '\0');
     const BOOL ok = ReadFile(port_.get(), buffer.data(), size, nullptr, &record->ov);
     if (!ok && GetLastError() != ERROR_IO_PENDING) return std::nullopt;

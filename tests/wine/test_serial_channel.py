@@ -57,6 +57,15 @@ def test_open_reports_number_or_zero_and_ignores_a_second_open(wine):
     assert names[third:third + 2] == ["open", "open-returned"]
 
 
+def test_reads_never_wait_and_an_empty_queue_gives_an_empty_chunk(wine):
+    com_port(wine, 5, "--no-vers-reply")
+    out = run_probe(wine, "read-waiting", "4", "open", "COM5", "read-waiting", "0", "read-waiting", "64",
+                    "close", "read-waiting", "4", env=MODEM_LINES_ENV)
+    # Closed: nothing. Open with nothing queued: one empty chunk per read, at once.
+    assert out.events("rx") == [["0", "-"], ["0", "-"]], out.text
+    assert out.names().count("read-returned") == 4
+
+
 @pytest.mark.parametrize("env", LINE_KINDS)
 def test_written_bytes_arrive_exactly_and_replies_concatenate_exactly(wine, env):
     device = com_port(wine, 5, "--identity", identity_arg(IDENTITY_20), "--second-identity")
