@@ -10,7 +10,7 @@ import pytest
 
 from comports import MODEM_LINES_ENV, com_port
 from serialprobe import cpu_seconds, read_probe, run_probe, start_probe, wait_for_line
-from wineenv import end_process, wait_until
+from wineenv import end_process
 
 IDENTITY_20 = b"KORVELANTIS \x00\x11\x13\xff\r\n\x7f\x03"
 assert len(IDENTITY_20) == 20
@@ -131,7 +131,8 @@ def test_vanished_device_gives_no_busy_loop_and_the_port_still_closes(wine, env)
         time.sleep(window)  # a measuring window, not a synchronisation
         used = cpu_seconds(proc.pid) + cpu_seconds(wine.server.pid) - before
         print(f"CPU used by the probe and wineserver over {window} s after the device vanished: {used:.2f} s")
-        assert used < 0.5 * window, "the reader spins on a vanished port"
+        # Before the back-off, a vanished port cost ~45 % (a wake every ~2 ms); a spin costs more.
+        assert used < 0.25 * window, "the reader spins on a vanished port"
         proc.wait(timeout=60)
     finally:
         end_process(proc)
