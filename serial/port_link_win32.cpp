@@ -17,9 +17,9 @@ constexpr DWORD kPurgeOnClose = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | 
 constexpr DWORD kAbandonedWaitDrainMs = 500;
 
 // A failed wait that comes back faster than this counts as a fast failure
-// (a vanished device, say); a plain pseudo-terminal's aborted waits take ~5 ms.
+// (a closed handle, say); a plain pseudo-terminal's aborted waits take 2-5 ms.
 constexpr auto kFastFailure = std::chrono::milliseconds(1);
-constexpr int kFastFailuresBeforeBackOff = 4;
+constexpr int kBadRoundsBeforeBackOff = 4;
 constexpr DWORD kFirstBackOffMs = 10;
 constexpr DWORD kLongestBackOffMs = 250;
 
@@ -128,7 +128,13 @@ std::optional<Bytes> PortLink::readWaiting(std::int32_t n)
         record = &own;
     }
     record->rearm();
-    const auto size = static_cast<DWORD>(std::max<std::int32_t>(n, 0));
+    // The timeouts make a read return at once with what is queued, but under
+    // Wine an overlapped read of an empty queue still waits for the next byte:
+    // never ask for more than is queued now.
+    auto size = static_cast<DWORD>(std::max<std::int32_t>(n, 0));
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (size > 0 && ClearCommError(port_.get(), &errors, &status)) size = std::min(size, status.cbInQue);
     Bytes buffer(size, '\0');
     const BOOL ok = ReadFile(port_.get(), buffer.data(), size, nullptr, &record->ov);
     if (!ok && GetLastError() != ERROR_IO_PENDING) return std::nullopt;
@@ -150,8 +156,7 @@ void PortLink::runReader(const std::function<void(std::int32_t)>& deliver)
             return;
         }
         if (result == WaitResult::Received) {
-            const bool goOn = deliverWaiting(deliver);
-            if (!goOn) return;
+            if (!deliverWaiting(deliver)) return;
             continue;
         }
         const bool fast = std::chrono::steady_clock::now() - started < kFastFailure;
@@ -196,7 +201,7 @@ bool PortLink::deliverWaiting(const std::function<void(std::int32_t)>& deliver)
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(port_.get(), &errors, &status)) return backOffAfterFailure(true);
-    fastFailures_ = 0;
+    badRounds_ = 0;
     backOffMs_ = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -209,20 +214,22 @@ bool PortLink::deliverWaiting(const std::function<void(std::int32_t)>& deliver)
     return !stop_;
 }
 
-// After a wait that ended without characters. Slow failures (a plain
-// pseudo-terminal gives one every ~5 ms) just loop; repeated fast ones sleep
-// a growing while, woken early by a stop. Returns false when the reader is to
-// end.
+// After a wait that ended without characters. A slow failure on a port that
+// still answers (a plain pseudo-terminal aborts its waits every few ms) just
+// loops. Repeated fast failures, or failures of a port that no longer answers
+// (a vanished device), sleep a growing while, woken early by a stop. Returns
+// false when the reader is to end.
 bool PortLink::backOffAfterFailure(bool fastFailure)
 {
     DWORD errors = 0;
-    ClearCommError(port_.get(), &errors, nullptr);  // ends a pending line-error condition
-    if (!fastFailure) {
-        fastFailures_ = 0;
+    // Also ends a pending line-error condition.
+    const bool portAnswers = ClearCommError(port_.get(), &errors, nullptr) != FALSE;
+    if (!fastFailure && portAnswers) {
+        badRounds_ = 0;
         backOffMs_ = 0;
         return true;
     }
-    if (++fastFailures_ < kFastFailuresBeforeBackOff) return true;
+    if (++badRounds_ < kBadRoundsBeforeBackOff) return true;
     backOffMs_ = backOffMs_ == 0 ? kFirstBackOffMs : std::min(backOffMs_ * 2, kLongestBackOffMs);
     return WaitForSingleObject(stopEvent_.get(), backOffMs_) == WAIT_TIMEOUT;
 }

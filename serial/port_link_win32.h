@@ -87,7 +87,7 @@ private:
     std::atomic<DWORD> readerThreadId_{0};
     std::atomic<HANDLE> spareWriteEvent_{nullptr};
     bool waitMayBePending_ = false;  // reader thread only, then the last owner
-    int fastFailures_ = 0;           // reader thread only
+    int badRounds_ = 0;           // reader thread only
     DWORD backOffMs_ = 0;            // reader thread only
 
     mutable std::mutex mutex_;

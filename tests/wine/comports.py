@@ -113,6 +113,25 @@ def set_serialcomm(wine, values):
     for name, data in values.items():
         kind, text = data if isinstance(data, tuple) else ("REG_SZ", data)
         wine.reg("add", SERIALCOMM, "/v", name, "/t", kind, "/d", text, "/f")
+    # Should the services have added their own values meanwhile, remove them.
+    for _ in range(3):
+        extra = [name for name in _serialcomm_names(wine) if name not in values]
+        if not extra:
+            return
+        for name in extra:
+            wine.reg("delete", SERIALCOMM, "/v", name, "/f")
+    raise RuntimeError(f"SERIALCOMM keeps values the test did not set: {extra}")
+
+
+def _serialcomm_names(wine):
+    code, out = wine.run("reg", "query", SERIALCOMM)
+    if code != 0:
+        raise RuntimeError(f"wine reg query {SERIALCOMM} failed with {code}")
+    names = []
+    for line in out.decode(errors="replace").splitlines():
+        if line.startswith("    ") and "    REG_" in line:
+            names.append(line[4:line.index("    REG_")])
+    return names
 
 
 @pytest.fixture(autouse=True)

@@ -38,6 +38,7 @@ const char* const kUsage =
     "  close                       ClosePort; prints how long it took\n"
     "  send HEX | send -           SendText with these bytes (- : empty)\n"
     "  send-fill COUNT BYTE        SendText with COUNT bytes of hex BYTE\n"
+    "  read-waiting N              ReadWaiting(N) on the main thread\n"
     "  wait-rx COUNT MS            wait (pumping messages) until COUNT bytes came\n"
     "  pump MS                     pump messages for MS\n"
     "  quiet-rx                    print received chunks by length only\n"
@@ -266,6 +267,9 @@ bool Probe::run(int argc, char** argv)
             const bool got = pumpUntil([&] { return received_.load() >= want; }, num(i + 2));
             i += 2;
             print(std::string(got ? "rx-total " : "rx-timeout ") + std::to_string(received_.load()));
+        } else if (cmd == "read-waiting") {
+            channel_->ReadWaiting(static_cast<std::int32_t>(num(++i)));
+            print("read-returned");
         } else if (cmd == "pump") {
             pumpUntil(nullptr, num(++i));
         } else if (cmd == "quiet-rx") {
@@ -291,8 +295,10 @@ bool Probe::run(int argc, char** argv)
             setRegistryValue(arg(i + 1), num(i + 2), Bytes(num(i + 3), unhex(arg(i + 4)).at(0)));
             i += 4;
         } else if (cmd == "destroy") {
+            const ULONGLONG t0 = GetTickCount64();
             channel_.reset();
-            print("destroyed");
+            closeReturned_ = true;
+            print("destroyed ms " + std::to_string(GetTickCount64() - t0));
             channel_ = std::make_unique<korv::THIComAsync>();
             link();
         } else {
