@@ -183,9 +183,11 @@ struct WaitRecord {
 // milliseconds (the port has no modem lines), and now and then a wait's event
 // fires while its status stays pending for good, not even completed by
 // clearing the event mask. Such a wait is given kStuckWaitMs to complete,
-// then parked (its record is kept, since the system may still write to it)
-// and replaced by a new one, and whatever is queued is read at once so that
-// nothing that came meanwhile is missed; stuckWaits() counts them.
+// then parked (its record is kept as long as the Receiver, in case the system
+// still writes to it) and replaced by a new one, and whatever is queued is
+// read at once so that nothing that came meanwhile is missed; stuckWaits()
+// counts them. So far seen only while the line is quiet (a silent device, a
+// pause in a reply), not in the replies of an upload.
 class Receiver {
 public:
     explicit Receiver(HANDLE port) : port_(port), wait_(std::make_unique<WaitRecord>()), readEvent_(makeManualResetEvent())
