@@ -150,3 +150,22 @@ def test_a_whole_update_ends_on_the_success_screen(wine, artifacts, modem_lines,
         assert port_holders(device) == []
     finally:
         end_process(proc)
+
+
+def test_the_keyboard_alone_identifies_the_device_and_starts_the_write(wine):
+    device = com_port(wine, 3)
+    proc, inspector = start_with_ports(wine, [device])
+    screen = Screen(wine.display)
+    try:
+        screen.click(inspector.dump(), PORT_LIST, at=(10, 12))  # into the list's text part
+        screen.key("Down")
+        inspector.wait(WRITE_BUTTON, "enabled", timeout_ms=30000)
+        # The port list that held the focus is disabled now; Tab goes on to "Записать".
+        screen.key("Tab")
+        wait_until(lambda: inspector.find()["focus_id"] == WRITE_BUTTON, 10, interval=0.2,
+                   what="the focus on the write button")
+        screen.key("space")
+        inspector.wait(MAIN_WINDOW, "disabled")
+        device.wait_for("block", 30)
+    finally:
+        end_process(proc)
