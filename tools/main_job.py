@@ -28,8 +28,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
 from comports import MODEM_LINES_ENV, ComPort  # noqa: E402
 from inspector import (APP_EXE, ERROR_LINE_1, OK_BUTTON, PORT_LIST, STATUS_FIELD, SUCCESS_TEXT,  # noqa: E402
                        UPLOAD_PROGRESS, WRITE_BUTTON, InspectError, screenshot, start_app)
-from update_run import (LAST_PROGRESS, PACED_BAUD, SUCCESS_SCREEN, TEST_IMAGE, first_seen, replies,  # noqa: E402
-                        visible_screen)
+from update_run import (LAST_PROGRESS, PACED_BAUD, SUCCESS_SCREEN, TEST_IMAGE, TIMEOUT_EXIT_CODE,  # noqa: E402
+                        first_seen, replies, visible_screen)
 from wineenv import WIN_BUILD, WinePrefix, Xvfb, end_process, make_template_prefix  # noqa: E402
 
 OUT_DIR = WIN_BUILD / "main-job"
@@ -43,6 +43,7 @@ PERSON_TIMEOUT_S = 600         # manual: how long a person may take for each ste
 TRANSFER_TIMEOUT_S = 300       # ~40 s at 38462 baud; generous for a loaded machine
 SCREEN_AFTER_FINAL_S = 30      # the success screen comes 15 s after the final reply
 EXIT_TIMEOUT_S = 20
+WAIT_PIECE_S = 60              # one wait of the inspection tool, well within its own bound
 
 
 def map_port_in_prefix(prefix, display, unix_path):
@@ -90,6 +91,17 @@ class Run:
         path = screenshot(self.wine, OUT_DIR / f"{name}.png", self.inspector.find()["rect"], **options)
         self.say(f"screenshot {path}")
 
+    def wait(self, control_id, condition, timeout_s):
+        """The tool's wait, in pieces short enough for its own bound."""
+        deadline = time.monotonic() + timeout_s
+        while True:
+            piece_s = min(WAIT_PIECE_S, max(deadline - time.monotonic(), 0.1))
+            try:
+                return self.inspector.wait(control_id, condition, timeout_ms=int(piece_s * 1000))
+            except InspectError as error:
+                if error.code != TIMEOUT_EXIT_CODE or time.monotonic() >= deadline:
+                    raise
+
     def start(self):
         self.proc, self.inspector = start_app(self.wine, env=MODEM_LINES_ENV)
         self.times["program"] = time.monotonic()
@@ -106,8 +118,7 @@ class Run:
         else:
             self.inspector.select(entry)
         chosen = time.monotonic()
-        timeout = PERSON_TIMEOUT_S if self.manual else IDENTIFY_TIMEOUT_S
-        self.inspector.wait(WRITE_BUTTON, "enabled", timeout_ms=timeout * 1000)
+        self.wait(WRITE_BUTTON, "enabled", PERSON_TIMEOUT_S if self.manual else IDENTIFY_TIMEOUT_S)
         vers = self.device.events("vers")[-1]["mono"]
         self.times["identification"] = time.monotonic() - (vers if self.manual else chosen)
         self.say("identified: " + self.inspector.dump().control(STATUS_FIELD)["text"].strip())
@@ -123,6 +134,9 @@ class Run:
             if dump.control(ERROR_LINE_1)["visible"]:
                 return False
             position = dump.control(UPLOAD_PROGRESS)["pos"]
+            if dump.window["enabled"]:  # "Записать" not pressed yet
+                time.sleep(PROGRESS_EVERY_S)
+                continue
             self.say(f"progress {position}/{LAST_PROGRESS}, blocks at the device {len(self.device.events('block'))}")
             if position >= LAST_PROGRESS // 4 and not shot_taken:  # the bar visibly on its way
                 self.shot("uploading", settled=False)
