@@ -197,7 +197,8 @@ def update(display, manual):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--manual", action="store_true",
-                        help='leave choosing the port and pressing "Записать" and "OK" to a person (needs DISPLAY)')
+                        help='leave choosing the port and pressing "Записать" and "OK" to a person '
+                             '(needs DISPLAY)')
     args = parser.parse_args()
     if not APP_EXE.exists():
         print(f"missing {APP_EXE}: build the windows preset first", file=sys.stderr)

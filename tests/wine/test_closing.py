@@ -12,8 +12,8 @@ import pytest
 
 from comports import com_port
 from inspector import ERROR_LINE_1, SUCCESS_TEXT, UPLOAD_PROGRESS, WRITE_BUTTON, Screen
-from update_run import (CLOSE_BOUND_S, PACED_BAUD, TRANSFER_TIMEOUT_S, close_from_outside, identify, port_holders,
-                        replies, start_with_ports)
+from update_run import (CLOSE_BOUND_S, PACED_BAUD, TRANSFER_TIMEOUT_S, close_from_outside, identify,
+                        keep_awake_requests, port_holders, replies, start_with_ports)
 from wineenv import end_process, wait_until
 
 MID_TRANSFER_BLOCKS = 30
@@ -63,19 +63,20 @@ def while_bytes_arrive(wine, inspector, device):
     assert replies(device, "flood") == [], "the flood ended before the close"
 
 
-# id, device options, how the test gets there, closed by
+# id, device options, how the test gets there, closed by, whether the write
+# was pressed (the machine was then held awake, and is let go by the end)
 CASES = [
-    ("waiting-for-identity", ["--no-vers-reply"], waiting_for_identity, "message"),
-    ("during-a-transfer", ["--pace-baud", PACED_BAUD], transferring, "message"),
-    ("during-the-success-pause", ["--blocks", 3], in_the_success_pause, "message"),
-    ("after-a-failure", ["--silent-from", 2], after_a_failure, "close button"),
-    ("while-bytes-arrive", ["--flood", FLOOD_BYTES], while_bytes_arrive, "message"),
+    ("waiting-for-identity", ["--no-vers-reply"], waiting_for_identity, "message", False),
+    ("during-a-transfer", ["--pace-baud", PACED_BAUD], transferring, "message", True),
+    ("during-the-success-pause", ["--blocks", 3], in_the_success_pause, "message", True),
+    ("after-a-failure", ["--silent-from", 2], after_a_failure, "close button", True),
+    ("while-bytes-arrive", ["--flood", FLOOD_BYTES], while_bytes_arrive, "message", False),
 ]
 
 
-@pytest.mark.parametrize("device_args, get_there, closed_by", [case[1:] for case in CASES],
+@pytest.mark.parametrize("device_args, get_there, closed_by, written", [case[1:] for case in CASES],
                          ids=[case[0] for case in CASES])
-def test_closing_ends_the_program_at_once(wine, device_args, get_there, closed_by):
+def test_closing_ends_the_program_at_once(wine, device_args, get_there, closed_by, written):
     device = com_port(wine, 3, *device_args)
     proc, inspector = start_with_ports(wine, [device])
     try:
@@ -95,5 +96,7 @@ def test_closing_ends_the_program_at_once(wine, device_args, get_there, closed_b
         assert exit_code == 0 and wine_exit_code == 0
         assert exit_s < CLOSE_BOUND_S
         assert port_holders(device) == []
+        requests = [request for _, request in keep_awake_requests(proc)]
+        assert requests == (["hold", "release"] if written else [])
     finally:
         end_process(proc)

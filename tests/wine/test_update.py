@@ -12,7 +12,7 @@ from inspector import (MAIN_WINDOW, OK_BUTTON, PORT_LIST, STATUS_FIELD, SUCCESS_
                        WRITE_BUTTON, Screen, screenshot)
 from update_run import (BLOCK_BYTES, BLOCKS, IDENTITY_TEXT, LAST_PROGRESS, NO_DEVICE_TEXT, START_TEXT,
                         SUCCESS_SCREEN, TEST_IMAGE, TRANSFER_TIMEOUT_S, assert_not_shown_until, first_seen,
-                        identify, port_holders, replies, start_with_ports, visible_screen)
+                        identify, keep_awake_requests, port_holders, replies, start_with_ports, visible_screen)
 from wineenv import end_process, wait_until
 
 SUCCESS_DELAY_S = 15.0
@@ -121,6 +121,9 @@ def test_a_whole_update_ends_on_the_success_screen(wine, artifacts, modem_lines,
         user.press(WRITE_BUTTON)
         inspector.wait(MAIN_WINDOW, "disabled")
         assert not inspector.dump().control(WRITE_BUTTON)["enabled"]
+        # The machine is kept awake from the click until a finished screen.
+        [(window_thread, request)] = keep_awake_requests(proc)
+        assert request == "hold"
         if shots:
             wait_until(lambda: len(device.events("block")) >= BLOCKS // 4, TRANSFER_TIMEOUT_S,
                        what="a quarter of the image at the device")
@@ -130,6 +133,7 @@ def test_a_whole_update_ends_on_the_success_screen(wine, artifacts, modem_lines,
         # The pause: the bar at its end, the window still disabled.
         inspector.wait(UPLOAD_PROGRESS, f"pos={LAST_PROGRESS}")
         assert not inspector.find()["enabled"]
+        assert keep_awake_requests(proc) == [(window_thread, "hold")]
         # Neither ending shows before the pause is over: OK belongs to both, so
         # a reply timeout during the pause would show it too.
         assert_not_shown_until(inspector, OK_BUTTON, final["mono"] + SURELY_HIDDEN_S)
@@ -139,6 +143,7 @@ def test_a_whole_update_ends_on_the_success_screen(wine, artifacts, modem_lines,
 
         dump = inspector.dump()
         assert visible_screen(dump) == SUCCESS_SCREEN and dump.window["enabled"]
+        assert keep_awake_requests(proc) == [(window_thread, "hold"), (window_thread, "release")]
         assert dump.control(UPLOAD_PROGRESS)["pos"] == LAST_PROGRESS
         assert device.received() == b"VERS" + TEST_IMAGE + b"PUSK"
         assert [b["n"] for b in device.events("block")] == list(range(1, BLOCKS + 1))
@@ -150,6 +155,7 @@ def test_a_whole_update_ends_on_the_success_screen(wine, artifacts, modem_lines,
         user.press(OK_BUTTON)
         assert proc.wait(timeout=EXIT_TIMEOUT_S) == 0
         assert port_holders(device) == []
+        assert len(keep_awake_requests(proc)) == 2
     finally:
         end_process(proc)
 

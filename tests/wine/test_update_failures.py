@@ -7,7 +7,8 @@ import pytest
 from comports import com_port
 from inspector import ERROR_LINE_1, OK_BUTTON, PORT_LIST, WRITE_BUTTON, Screen, screenshot
 from update_run import (BLOCK_BYTES, FAILURE_SCREEN, TEST_IMAGE, TRANSFER_TIMEOUT_S, assert_not_shown_until,
-                        first_seen, identify, port_holders, replies, start_with_ports, visible_screen)
+                        first_seen, identify, keep_awake_requests, port_holders, replies, start_with_ports,
+                        visible_screen)
 from wineenv import end_process, wait_until
 
 # "At once": well before the reply timer could have spoken (2 s at the least).
@@ -59,6 +60,8 @@ def test_a_failed_transfer_ends_on_the_failure_screen(wine, artifacts, device_ar
 
         dump = inspector.dump()
         assert visible_screen(dump) == FAILURE_SCREEN and dump.window["enabled"]
+        [(thread, hold), (same_thread, release)] = keep_awake_requests(proc)
+        assert (hold, release) == ("hold", "release") and thread == same_thread
         # Nothing after the failure: no further block, no "PUSK".
         assert device.received() == b"VERS" + TEST_IMAGE[:blocks * BLOCK_BYTES]
         assert len(device.events("block")) == blocks and device.events("pusk") == []

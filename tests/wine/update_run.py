@@ -10,6 +10,7 @@ timeout); a wait that succeeds proves it held by the time the call returned.
 Every wait is bounded; every process is ended by its PID by the fixtures.
 """
 import os
+import re
 import time
 from pathlib import Path
 
@@ -32,6 +33,13 @@ IDENTITY_TEXT = "Устройство: 7   Текущая версия ПО: 1.5
 SUCCESS_SCREEN = {SUCCESS_TEXT, OK_BUTTON}
 FAILURE_SCREEN = {ERROR_LINE_1, ERROR_LINE_2, ERROR_ICON, OK_BUTTON}
 
+# SetThreadExecutionState: ES_CONTINUOUS | ES_SYSTEM_REQUIRED holds the
+# machine awake, ES_CONTINUOUS alone lets it sleep again. Wine's stub logs
+# each call as a warning of its ntdll channel.
+HOLD, RELEASE = 0x80000001, 0x80000000
+KEEP_AWAKE_LOGGING = "-all,warn+ntdll"
+KEEP_AWAKE_LINE = re.compile(r"^(?P<thread>[0-9a-f]+):warn:ntdll:NtSetThreadExecutionState \((?P<state>0x[0-9a-f]+),")
+
 PACED_BAUD = 38462           # the device's line rate
 TIMEOUT_EXIT_CODE = 3        # the inspection tool's exit code when a wait runs out
 IDENTIFY_TIMEOUT_MS = 30000  # port open, "VERS" and the reply, on a loaded machine
@@ -42,9 +50,23 @@ CLOSE_BOUND_S = 3.0          # closing ends the process within this, in any stat
 def start_with_ports(wine, ports, modem_lines=True):
     """Lists the ports (ComPort objects or "COMn" names) in SERIALCOMM in this
     order, then starts the test-image exe: (proc, inspector). modem_lines=False
-    runs it on plain ptys, where Wine's serial waits end every ~5 ms."""
+    runs it on plain ptys, where Wine's serial waits end every ~5 ms. Wine
+    logs the program's requests not to sleep (see keep_awake_requests)."""
     set_serialcomm(wine, {f"Port{i:03d}": getattr(port, "name", port) for i, port in enumerate(ports)})
-    return start_app(wine, env=MODEM_LINES_ENV if modem_lines else None)
+    env = dict(MODEM_LINES_ENV if modem_lines else {}, WINEDEBUG=KEEP_AWAKE_LOGGING)
+    return start_app(wine, env=env)
+
+
+def keep_awake_requests(proc):
+    """The program's SetThreadExecutionState calls so far, as Wine's ntdll
+    logs them on stderr: [(thread id, "hold" or "release")]."""
+    requests = []
+    for line in Path(proc.err_path).read_text(errors="replace").splitlines():
+        found = KEEP_AWAKE_LINE.match(line)
+        if found:
+            state = int(found["state"], 16)
+            requests.append((found["thread"], {HOLD: "hold", RELEASE: "release"}.get(state, hex(state))))
+    return requests
 
 
 def identify(inspector, entry=0):
