@@ -166,8 +166,12 @@ class Run:
         if self.manual:
             self.say('press "OK"')
             code = self.proc.wait(timeout=PERSON_TIMEOUT_S)
-        else:
+        elif self.inspector.dump().control(OK_BUTTON)["visible"]:
             self.inspector.click(OK_BUTTON)
+            code = self.proc.wait(timeout=EXIT_TIMEOUT_S)
+        else:
+            self.say("no ending on the window: closing it")
+            self.inspector.close(wait_exit_ms=EXIT_TIMEOUT_S * 1000)
             code = self.proc.wait(timeout=EXIT_TIMEOUT_S)
         self.say(f"program ended with exit code {code}")
         return code
@@ -208,6 +212,9 @@ def main():
         print("--manual needs a display (DISPLAY) for the person to click on", file=sys.stderr)
         return 2
     OUT_DIR.mkdir(parents=True, exist_ok=True)
+    for old in OUT_DIR.iterdir():  # only this run's pictures and log stay
+        if old.is_file():
+            old.unlink()
     if display:
         return update(display, args.manual)
     xvfb = Xvfb()
