@@ -43,7 +43,7 @@ KEEP_AWAKE_LINE = re.compile(r"^(?P<thread>[0-9a-f]+):warn:ntdll:NtSetThreadExec
 PACED_BAUD = 38462           # the device's line rate
 TIMEOUT_EXIT_CODE = 3        # the inspection tool's exit code when a wait runs out
 IDENTIFY_TIMEOUT_MS = 30000  # port open, "VERS" and the reply, on a loaded machine
-TRANSFER_TIMEOUT_S = 300     # ~20 s unpaced, ~40 s paced; generous for a loaded machine
+TRANSFER_TIMEOUT_S = 300     # ~15 s unpaced, ~35 s paced; generous for a loaded machine
 CLOSE_BOUND_S = 3.0          # closing ends the process within this, in any state
 
 
