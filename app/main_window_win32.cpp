@@ -297,7 +297,11 @@ void TClassSimpleForm_2198870::onCloseRequest()
 
 bool TClassSimpleForm_2198870::handleTabKey(const MSG& message)
 {
-    if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
+    // With no control focused (as after the focused port list is disabled),
+    // the active window gets its keys as system keys.
+    const bool keyDown = message.message == WM_KEYDOWN ||
+                         (message.message == WM_SYSKEYDOWN && message.hwnd == frameHandle_ && GetFocus() == nullptr);
+    if (!keyDown || message.wParam != VK_TAB) return false;
     if (message.hwnd != frameHandle_ && !IsChild(frameHandle_, message.hwnd)) return false;
     if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
     focusNext(message.hwnd, GetKeyState(VK_SHIFT) < 0);

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# The main job: sets up the machine, builds the test-image exe and the
-# inspection tool, runs the exe under Wine (on a private Xvfb when there is no
-# display), saves a screenshot of its window to build/windows/main-job/ and
-# closes it. Exits non-zero if any step fails.
+# The main job: a whole firmware update against the simulated device. Sets up
+# the machine, builds what is missing (the simulated device natively; the
+# test-image exe and the inspection tool for Windows), then runs the update
+# under Wine (on a private Xvfb when there is no display) through
+# tools/main_job.py. Exits non-zero unless the update ended on the success
+# screen. Options go to main_job.py: --manual leaves the clicking to a person.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/setup-machine.sh
 
-echo "== build windows"
+echo "== build native (simulated device)"
+cmake --preset native >/dev/null
+cmake --build --preset native --target simdevice modemlines
+
+echo "== build windows (test-image exe, inspection tool)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target korv_bootloader_test_image inspect
 
-echo "== run under Wine"
+echo "== a whole update under Wine"
 exec /usr/bin/python3 tools/main_job.py "$@"

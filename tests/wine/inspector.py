@@ -181,10 +181,11 @@ class Inspector:
         return self.run("kill", pid)
 
 
-def start_app(wine, *args, timeout_ms=WINDOW_TIMEOUT_MS):
-    """Starts the test-image exe with Wine's argument quoting; waits for its
-    window. Returns (proc, inspector); the window's pid narrows the inspector."""
-    proc = wine.start(APP_EXE, *args)
+def start_app(wine, *args, timeout_ms=WINDOW_TIMEOUT_MS, env=None):
+    """Starts the test-image exe with Wine's argument quoting (env: extra
+    environment, e.g. comports.MODEM_LINES_ENV); waits for its window.
+    Returns (proc, inspector); the window's pid narrows the inspector."""
+    proc = wine.start(APP_EXE, *args, env=env)
     inspector = Inspector(wine)
     try:
         window = inspector.find(timeout_ms)
@@ -195,10 +196,11 @@ def start_app(wine, *args, timeout_ms=WINDOW_TIMEOUT_MS):
     return proc, inspector
 
 
-def screenshot(wine, path, rect=None, settle_s=10):
+def screenshot(wine, path, rect=None, settle_s=10, settled=True):
     """Saves a PNG of the X screen, cropped to rect ({x, y, w, h}) when given.
     Shoots until two shots in a row show the same pixels (the window may
-    still be painting), for at most settle_s seconds."""
+    still be painting), for at most settle_s seconds; with settled=False
+    (a screen that keeps changing, such as a moving progress bar) one shot."""
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
     crop = ["-crop", f"{rect['w']}x{rect['h']}+{rect['x']}+{rect['y']}", "+repage"] if rect else []
@@ -212,8 +214,39 @@ def screenshot(wine, path, rect=None, settle_s=10):
         settled, previous = pixels == previous, pixels
         return settled
 
-    wait_until(shoot, settle_s, interval=0.2, what=f"the screen to settle for {path.name}")
+    if settled:
+        wait_until(shoot, settle_s, interval=0.2, what=f"the screen to settle for {path.name}")
+    else:
+        shoot()
     return path
+
+
+class Screen:
+    """Real input on the Xvfb screen, as a person gives it (xdotool). With
+    Managed=N, Win32 screen coordinates are X root coordinates."""
+
+    def __init__(self, display):
+        self.env = dict(os.environ, DISPLAY=display)
+
+    def _xdotool(self, *args):
+        subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True, timeout=TOOL_TIMEOUT_S,
+                       stdout=subprocess.DEVNULL)
+
+    def click_at(self, x, y):
+        self._xdotool("mousemove", "--sync", x, y, "click", "1")
+
+    def click(self, dump, control_id, at=None):
+        """Clicks a control of a dump: at its centre, or at (dx, dy) from its
+        top-left corner (negative: from its right or bottom edge)."""
+        rect, origin = dump.control(control_id)["rect"], dump.window["client_origin"]
+        dx, dy = at if at is not None else (rect["w"] // 2, rect["h"] // 2)
+        x = origin["x"] + rect["x"] + (dx if dx >= 0 else rect["w"] + dx)
+        y = origin["y"] + rect["y"] + (dy if dy >= 0 else rect["h"] + dy)
+        self.click_at(x, y)
+
+    def key(self, *keys):
+        """Key strokes such as "Down", "Tab", "space", "alt+F4" to the focused window."""
+        self._xdotool("key", "--delay", 50, *keys)
 
 
 class Picture:

@@ -44,9 +44,12 @@ EventLog::EventLog(const std::string& path)
 void EventLog::write(const std::string& event, const std::string& fields)
 {
     if (!file_) return;
-    const double t = std::chrono::duration<double>(Clock::now() - start_).count();
-    std::fprintf(file_.get(), "{\"t\":%.6f,\"event\":\"%s\"%s%s}\n", t, event.c_str(), fields.empty() ? "" : ",",
-                 fields.c_str());
+    const auto now = Clock::now();
+    const double t = std::chrono::duration<double>(now - start_).count();
+    // steady_clock is CLOCK_MONOTONIC here, as Python's time.monotonic() is.
+    const double mono = std::chrono::duration<double>(now.time_since_epoch()).count();
+    std::fprintf(file_.get(), "{\"t\":%.6f,\"mono\":%.6f,\"event\":\"%s\"%s%s}\n", t, mono, event.c_str(),
+                 fields.empty() ? "" : ",", fields.c_str());
     std::fflush(file_.get());
 }
 
