@@ -111,12 +111,12 @@ void DeviceProtocol::onVers(Reaction& r)
     r.notes.push_back({"vers", ""});
     phase_ = Phase::Blocks;
     if (s_.faults.noVersReply) return;
-    r.writes.push_back({s_.identity, "identity", 0});
-    if (s_.faults.secondIdentity) r.writes.push_back({s_.identity, "identity", kSecondWritePauseMs});
+    r.writes.push_back({s_.identity, "identity", 0, false});
+    if (s_.faults.secondIdentity) r.writes.push_back({s_.identity, "identity", kSecondWritePauseMs, true});
     if (s_.floodBytes > 0) {
         std::string flood(static_cast<std::size_t>(s_.floodBytes), '\0');
         for (std::size_t i = 0; i < flood.size(); ++i) flood[i] = static_cast<char>(i & 0xFF);
-        r.writes.push_back({std::move(flood), "flood", 0});
+        r.writes.push_back({std::move(flood), "flood", 0, false});
     }
 }
 
@@ -160,11 +160,11 @@ std::string DeviceProtocol::blockReply(int n) const
 void DeviceProtocol::addReply(std::string bytes, const std::string& kind, bool split, Reaction& r) const
 {
     if (!split || bytes.size() < 2) {
-        r.writes.push_back({std::move(bytes), kind, 0});
+        r.writes.push_back({std::move(bytes), kind, 0, false});
         return;
     }
-    r.writes.push_back({bytes.substr(0, 1), kind, 0});
-    r.writes.push_back({bytes.substr(1), kind, kSecondWritePauseMs});
+    r.writes.push_back({bytes.substr(0, 1), kind, 0, false});
+    r.writes.push_back({bytes.substr(1), kind, kSecondWritePauseMs, true});
 }
 
 void DeviceProtocol::flushUnexpected(Reaction& r)

@@ -16,7 +16,9 @@ namespace simdevice {
 
 inline constexpr std::size_t kBlockBytes = 256;
 inline constexpr int kDefaultBlocks = 508;
-inline constexpr int kSecondWritePauseMs = 40;  // long enough to make two chunks
+// The second of two writes meant to reach the host as two chunks comes this
+// long after the first, and only once the host has read the first.
+inline constexpr int kSecondWritePauseMs = 200;
 
 struct Faults {
     int wrongCrcAt = 0;    // reply to block N carries a wrong CRC
@@ -42,6 +44,7 @@ struct Write {
     std::string bytes;
     std::string kind;  // identity, block, final, flood
     int pauseBeforeMs = 0;
+    bool afterHostRead = false;  // held until the host has read everything before it
 };
 
 // One line for the log: the event's name and its other JSON fields.

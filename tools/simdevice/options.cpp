@@ -37,10 +37,12 @@ Options:
   --blocks N           the last block (gets the "FZ" reply); default 508
   --final-at N         the same as --blocks N
   --no-vers-reply      do not answer "VERS"
-  --second-identity    send the identity twice, in two writes
+  --second-identity    send the identity twice, the second 200 ms after the
+                       first and only once the host has read the first
   --wrong-crc-at N     reply to block N with a wrong CRC
   --swap-crc-at N      reply to block N low byte first
-  --split-reply-at N   reply to block N in two writes, 40 ms apart
+  --split-reply-at N   reply to block N in two writes: the first byte, then the
+                       rest 200 ms later, once the host has read the first
   --extra-byte-at N    append a CR to the reply to block N
   --lowercase-fz       end the final reply with "fz"
   --silent-from N      no reply to block N and later

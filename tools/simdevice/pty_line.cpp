@@ -19,6 +19,9 @@ constexpr std::size_t kUartFifoBytes = 16;  // what a paced line may take at onc
 constexpr std::size_t kPacedFloodPiece = 64;
 constexpr std::size_t kFloodPiece = 4096;
 constexpr auto kHangupPause = std::chrono::milliseconds(10);
+// How often, and how long at most, a held write looks whether the host has read.
+constexpr auto kHostReadPoll = std::chrono::milliseconds(1);
+constexpr auto kHostReadLimit = std::chrono::milliseconds(5000);
 
 std::string quoted(const char* name, const std::string& value)
 {
@@ -176,13 +179,13 @@ void PtyLine::queue(const std::vector<Write>& writes)
 {
     for (const Write& w : writes) {
         if (w.kind != "flood") {
-            queue_.push_back({w.bytes, w.kind, w.pauseBeforeMs, false, true, {}});
+            queue_.push_back({w.bytes, w.kind, w.pauseBeforeMs, false, true, w.afterHostRead, {}, {}});
             continue;
         }
         log_.write("flood", "\"n\":" + std::to_string(w.bytes.size()));
         const std::size_t piece = options_.paceBaud > 0 ? kPacedFloodPiece : kFloodPiece;
         for (std::size_t at = 0; at < w.bytes.size(); at += piece) {
-            queue_.push_back({w.bytes.substr(at, piece), w.kind, 0, false, false, {}});
+            queue_.push_back({w.bytes.substr(at, piece), w.kind, 0, false, false, false, {}, {}});
         }
         queue_.back().logged = true;
     }
@@ -199,7 +202,7 @@ void PtyLine::writeDue(Clock::time_point now)
                             lineTime(front.bytes.size());
             front.scheduled = true;
         }
-        if (front.readyAt > now) return;
+        if (front.readyAt > now || heldForHost(front, now)) return;
         const ssize_t n = ::write(master_.get(), front.bytes.data(), front.bytes.size());
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR) writeBlocked_ = true;
@@ -218,6 +221,33 @@ void PtyLine::writeDue(Clock::time_point now)
                                                   (front.kind == "flood" ? quoted("hex", "") : quoted("hex", toHex(front.bytes))));
         queue_.pop_front();
     }
+}
+
+// A write that is to reach the host as a chunk of its own waits until the
+// host has read everything written before it: the host's read cannot then
+// join the two. Bounded, so that a host that no longer reads cannot stall the
+// device; a write sent without the host having read is logged.
+bool PtyLine::heldForHost(Pending& front, Clock::time_point now)
+{
+    if (!front.afterHostRead) return false;
+    if (front.dueAt == Clock::time_point{}) front.dueAt = now;
+    if (!hostHasUnread()) return false;
+    if (now - front.dueAt < kHostReadLimit) {
+        front.readyAt = now + kHostReadPoll;
+        return true;
+    }
+    log_.write("host-not-reading", quoted("kind", front.kind));
+    front.afterHostRead = false;
+    return false;
+}
+
+// Bytes still waiting in the slave's input queue, which every opener of the
+// slave (the host's port and the device's own descriptor) shares.
+bool PtyLine::hostHasUnread() const
+{
+    int queued = 0;
+    if (ioctl(slave_.get(), FIONREAD, &queued) != 0) return false;
+    return queued > 0;
 }
 
 void PtyLine::vanish()

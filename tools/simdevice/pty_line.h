@@ -69,13 +69,17 @@ private:
         int pauseMs = 0;
         bool scheduled = false;
         bool logged = true;  // flood pieces are logged as one
+        bool afterHostRead = false;
         Clock::time_point readyAt;
+        Clock::time_point dueAt;  // when it first became due
     };
 
     void serveOnce(DeviceProtocol& device, const sigset_t& waitMask);
     void receive(DeviceProtocol& device, std::size_t allowed);
     void queue(const std::vector<Write>& writes);
     void writeDue(Clock::time_point now);
+    bool heldForHost(Pending& front, Clock::time_point now);
+    bool hostHasUnread() const;
     std::size_t rxAllowance(Clock::time_point now);
     void vanish();
     Clock::duration lineTime(std::size_t bytes) const;
