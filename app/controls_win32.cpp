@@ -32,7 +32,7 @@ using enum Kind;
 using enum Sizing;
 using enum Background;
 
-const std::array<ControlSpec, kControlCount> kSpecs = {{
+const std::array<ControlLayout, kControlCount> kSpecs = {{
     {Control::ErrorLine1, control_id::kErrorLine1, Static, 0, 0, kClientWidth, 24, texts::kErrorLine1.view(),
      kLargePoints, false, kStaticText | SS_CENTER, 0, false, true, DockTop, ButtonFace},
     {Control::ErrorLine2, control_id::kErrorLine2, Static, 0, 24, kClientWidth, 24, texts::kErrorLine2.view(),
@@ -157,9 +157,9 @@ void placeDocked(ChildControl& line, int& top)
 
 }  // namespace
 
-const std::array<ControlSpec, kControlCount>& controlSpecs() { return kSpecs; }
+const std::array<ControlLayout, kControlCount>& controlLayouts() { return kSpecs; }
 
-const ControlSpec& specOf(Control control) { return kSpecs[static_cast<std::size_t>(control)]; }
+const ControlLayout& layoutOf(Control control) { return kSpecs[static_cast<std::size_t>(control)]; }
 
 void useClassicLook(HMODULE uxTheme, HWND control)
 {
@@ -172,32 +172,32 @@ void useClassicLook(HMODULE uxTheme, HWND control)
     setWindowTheme(control, L" ", L" ");
 }
 
-DWORD createControl(HWND parent, HINSTANCE instance, const ControlSpec& spec, int dpiY, HMODULE uxTheme,
+DWORD createControl(HWND parent, HINSTANCE instance, const ControlLayout& layout, int dpiY, HMODULE uxTheme,
                     ChildControl& out)
 {
-    if (spec.points > 0) {
-        out.font.reset(createFont(spec.points, spec.bold, dpiY));
+    if (layout.points > 0) {
+        out.font.reset(createFont(layout.points, layout.bold, dpiY));
         if (!out.font) return ERROR_INVALID_HANDLE;  // CreateFont sets no error code
     }
     // Visibility and enabled state come last, once the control is complete.
-    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | spec.style;
-    const std::wstring text = toWide(spec.text);
-    out.window.reset(CreateWindowExW(spec.exStyle, className(spec.kind), text.c_str(), style, spec.left, spec.top,
-                                     spec.width, spec.height, parent,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr));
+    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | layout.style;
+    const std::wstring text = toWide(layout.text);
+    out.window.reset(CreateWindowExW(layout.exStyle, className(layout.kind), text.c_str(), style, layout.left, layout.top,
+                                     layout.width, layout.height, parent,
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr));
     if (!out.window) return GetLastError();
     if (out.font) SendMessageW(out.hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(out.font.get()), FALSE);
-    if (spec.kind == ComboBox) sizeComboBox(out.hwnd(), spec.width);
-    if (spec.kind == Progress) {
+    if (layout.kind == ComboBox) sizeComboBox(out.hwnd(), layout.width);
+    if (layout.kind == Progress) {
         useClassicLook(uxTheme, out.hwnd());
-        restoreExtendedStyle(out.hwnd(), spec.exStyle);
+        restoreExtendedStyle(out.hwnd(), layout.exStyle);
         setUpProgress(out.hwnd());
     }
-    if (spec.sizing == FitText) fitToText(out);
+    if (layout.sizing == FitText) fitToText(out);
     // A later control lies above the earlier ones.
     SetWindowPos(out.hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    EnableWindow(out.hwnd(), spec.enabled);
-    if (spec.visible) ShowWindow(out.hwnd(), SW_SHOWNA);
+    EnableWindow(out.hwnd(), layout.enabled);
+    if (layout.visible) ShowWindow(out.hwnd(), SW_SHOWNA);
     return 0;
 }
 

@@ -27,7 +27,7 @@ enum class Kind { Static, PushButton, Edit, ComboBox, Progress, Picture };
 enum class Sizing { Fixed, FitText, DockTop };
 enum class Background { ButtonFace, Light3d, WindowColour };
 
-struct ControlSpec {
+struct ControlLayout {
     Control control;
     int id;
     Kind kind;
@@ -44,8 +44,8 @@ struct ControlSpec {
 };
 
 // The controls in creation order; element i describes Control(i).
-const std::array<ControlSpec, kControlCount>& controlSpecs();
-const ControlSpec& specOf(Control control);
+const std::array<ControlLayout, kControlCount>& controlLayouts();
+const ControlLayout& layoutOf(Control control);
 
 struct ChildControl {
     Font font;      // declared first: lives until the window is gone
@@ -56,7 +56,7 @@ struct ChildControl {
 // Creates one control with its font (height from the screen's vertical DPI),
 // text, style and initial state. uxTheme as for useClassicLook. Returns 0 or
 // the error code.
-DWORD createControl(HWND parent, HINSTANCE instance, const ControlSpec& spec, int dpiY, HMODULE uxTheme,
+DWORD createControl(HWND parent, HINSTANCE instance, const ControlLayout& layout, int dpiY, HMODULE uxTheme,
                     ChildControl& out);
 
 // Turns visual styles off for one control, where the system would theme it

@@ -90,21 +90,21 @@ void TClassSimpleForm_2198870::close()
 void TClassSimpleForm_2198870::setControlText(Control control, const Bytes& text)
 {
     const HWND h = hwnd(control);
-    const win32::ControlSpec& spec = win32::specOf(control);
+    const win32::ControlLayout& layout = win32::layoutOf(control);
     // An edit keeps its caret at the same character position.
     DWORD start = 0;
     DWORD end = 0;
-    if (spec.kind == win32::Kind::Edit)
+    if (layout.kind == win32::Kind::Edit)
         SendMessageW(h, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     SetWindowTextW(h, win32::toWide(text).c_str());
-    if (spec.kind == win32::Kind::Edit) SendMessageW(h, EM_SETSEL, start, static_cast<LPARAM>(end));
-    if (spec.sizing == win32::Sizing::FitText) win32::fitToText(controls_[static_cast<std::size_t>(control)]);
-    if (spec.sizing == win32::Sizing::DockTop) win32::layoutDockedLines(controls_[0], controls_[1], false);
+    if (layout.kind == win32::Kind::Edit) SendMessageW(h, EM_SETSEL, start, static_cast<LPARAM>(end));
+    if (layout.sizing == win32::Sizing::FitText) win32::fitToText(controls_[static_cast<std::size_t>(control)]);
+    if (layout.sizing == win32::Sizing::DockTop) win32::layoutDockedLines(controls_[0], controls_[1], false);
 }
 
 void TClassSimpleForm_2198870::afterVisibilityChange(Control control)
 {
-    if (win32::specOf(control).sizing == win32::Sizing::DockTop)
+    if (win32::layoutOf(control).sizing == win32::Sizing::DockTop)
         win32::layoutDockedLines(controls_[0], controls_[1], false);
 }
 

@@ -28,10 +28,10 @@ constexpr COLORREF kTextColour = RGB(0, 0, 0);
 
 std::wstring widenAscii(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
-const win32::ControlSpec* specWithId(int id)
+const win32::ControlLayout* layoutWithId(int id)
 {
-    for (const auto& spec : win32::controlSpecs())
-        if (spec.id == id) return &spec;
+    for (const auto& layout : win32::controlLayouts())
+        if (layout.id == id) return &layout;
     return nullptr;
 }
 
@@ -112,9 +112,9 @@ DWORD TClassSimpleForm_2198870::createControls()
         win32::WindowDc screen(nullptr);
         if (screen.get()) dpiY = GetDeviceCaps(screen.get(), LOGPIXELSY);
     }
-    const auto& specs = win32::controlSpecs();
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const DWORD error = win32::createControl(frame_.get(), instance_, specs[i], dpiY, uxTheme_.get(), controls_[i]);
+    const auto& layouts = win32::controlLayouts();
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        const DWORD error = win32::createControl(frame_.get(), instance_, layouts[i], dpiY, uxTheme_.get(), controls_[i]);
         if (error != 0) return error;
     }
     win32::layoutDockedLines(controls_[0], controls_[1], true);
@@ -219,10 +219,10 @@ void TClassSimpleForm_2198870::onPortSelectionCommitted()
 
 LRESULT TClassSimpleForm_2198870::onControlColour(UINT message, HDC dc, HWND control)
 {
-    const auto* spec = specWithId(GetDlgCtrlID(control));
+    const auto* layout = layoutWithId(GetDlgCtrlID(control));
     // The combo box's own edit and list are not in the table: window colour.
-    win32::Background background = spec ? spec->background : win32::Background::WindowColour;
-    if (!spec && message == WM_CTLCOLORBTN) background = win32::Background::ButtonFace;
+    win32::Background background = layout ? layout->background : win32::Background::WindowColour;
+    if (!layout && message == WM_CTLCOLORBTN) background = win32::Background::ButtonFace;
 
     HBRUSH brush = buttonFaceBrush_.get();
     int colour = COLOR_BTNFACE;
@@ -322,7 +322,7 @@ void TClassSimpleForm_2198870::focusNext(HWND from, bool backwards)
         const auto style = static_cast<DWORD>(GetWindowLongPtrW(h, GWL_STYLE));
         if (!(style & WS_TABSTOP) || !IsWindowVisible(h) || !IsWindowEnabled(h)) continue;
         SetFocus(h);
-        if (win32::controlSpecs()[static_cast<std::size_t>(i)].kind == win32::Kind::Edit)
+        if (win32::controlLayouts()[static_cast<std::size_t>(i)].kind == win32::Kind::Edit)
             SendMessageW(h, EM_SETSEL, 0, -1);
         return;
     }
