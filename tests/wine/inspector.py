@@ -105,14 +105,22 @@ class Inspector:
         self.pid = pid
 
     def run(self, *args):
-        """Runs one tool command; returns its JSON result, raises InspectError on failure."""
-        proc = self.wine.start(INSPECT_EXE, *map(str, args))
-        try:
-            code = proc.wait(timeout=TOOL_TIMEOUT_S)
-        except subprocess.TimeoutExpired:
-            end_process(proc)
-            raise
-        lines = _parse_lines(Path(proc.out_path).read_bytes())
+        """Runs one tool command; returns its JSON result, raises InspectError on failure.
+
+        The tool prints a line for every outcome, its own failures included; a
+        run that printed nothing never got to run (seen once under heavy load,
+        exit code 1 from Wine), so it is tried once more before failing."""
+        for attempt in range(2):
+            proc = self.wine.start(INSPECT_EXE, *map(str, args))
+            try:
+                code = proc.wait(timeout=TOOL_TIMEOUT_S)
+            except subprocess.TimeoutExpired:
+                end_process(proc)
+                raise
+            raw = Path(proc.out_path).read_bytes()
+            if code == 0 or raw.strip() or attempt == 1:
+                break
+        lines = _parse_lines(raw)
         result = lines[-1] if lines else None
         if code != 0:
             raise InspectError(args, code, result, Path(proc.err_path).read_text(errors="replace"))
