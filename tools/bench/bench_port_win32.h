@@ -5,16 +5,17 @@
 // then ReadFile of cbInQue).
 //
 // Threads: none of its own. A program runs everything on its main thread and
-// owns the port and the events through UniqueHandle; a Receiver that still has
-// a wait pending when it is destroyed clears the event mask first, which ends
-// the wait, and gives it a moment to complete before its record goes away.
+// owns the port and the events through UniqueHandle (bench_win32.h); a
+// Receiver that still has a wait pending when it is destroyed clears the event
+// mask first, which ends the wait, and gives it a moment to complete before
+// its record goes away.
 // Every Win32 failure is thrown as Win32Error with GetLastError() taken at once.
 #pragma once
 
+#include "bench_win32.h"
+
 #include <windows.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -36,58 +37,6 @@ inline constexpr DWORD kAbandonedWaitMs = 500;
 // A wait whose event fired is looked at this often, for at most this long.
 inline constexpr DWORD kStatusPollMs = 1;
 inline constexpr DWORD kStuckWaitMs = 20;
-
-class Win32Error : public std::runtime_error {
-public:
-    Win32Error(const std::string& call, DWORD code)
-        : std::runtime_error(call + " failed: error " + std::to_string(code)), code_(code)
-    {
-    }
-    DWORD code() const { return code_; }
-
-private:
-    DWORD code_;
-};
-
-// To be called right after the failed call, before anything else can touch
-// the thread's last error.
-[[noreturn]] inline void throwLastError(const std::string& call)
-{
-    const DWORD code = GetLastError();
-    throw Win32Error(call, code);
-}
-
-// Owns one kernel handle (a port, an event); never INVALID_HANDLE_VALUE.
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    ~UniqueHandle()
-    {
-        if (h_ != nullptr) CloseHandle(h_);
-    }
-    UniqueHandle(UniqueHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept
-    {
-        UniqueHandle(std::move(other)).swap(*this);
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return h_; }
-    void swap(UniqueHandle& other) noexcept { std::swap(h_, other.h_); }
-
-private:
-    HANDLE h_ = nullptr;
-};
-
-inline UniqueHandle makeManualResetEvent()
-{
-    HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (e == nullptr) throwLastError("CreateEventA");
-    return UniqueHandle(e);
-}
 
 inline void setLine(DCB& dcb)
 {
@@ -293,38 +242,5 @@ private:
     UniqueHandle readEvent_;
     bool pending_ = false;
 };
-
-// Seconds from QueryPerformanceCounter.
-class Stopwatch {
-public:
-    Stopwatch()
-    {
-        if (!QueryPerformanceFrequency(&frequency_)) throwLastError("QueryPerformanceFrequency");
-        start_ = now();
-    }
-    double seconds() const { return static_cast<double>(now() - start_) / static_cast<double>(frequency_.QuadPart); }
-
-private:
-    static LONGLONG now()
-    {
-        LARGE_INTEGER t{};
-        if (!QueryPerformanceCounter(&t)) throwLastError("QueryPerformanceCounter");
-        return t.QuadPart;
-    }
-
-    LARGE_INTEGER frequency_{};
-    LONGLONG start_ = 0;
-};
-
-// Parses a decimal count of at least 1; 0 when the text is not one.
-inline std::uint64_t parseCount(const char* text)
-{
-    std::uint64_t n = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9' || n > (UINT64_MAX - 9) / 10) return 0;
-        n = n * 10 + static_cast<std::uint64_t>(*p - '0');
-    }
-    return n;
-}
 
 }  // namespace bench

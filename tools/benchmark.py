@@ -1,0 +1,453 @@
+"""Driver of the benchmark (tools/benchmark.sh): the exe's figures under Wine,
+each a ratio to a reference program of ours measured beside it in the same
+run, so that the noise of a shared machine cancels.
+
+Runs on its own Xvfb, in one fresh Wine prefix with its own wineserver, the
+simulated devices behind COMn (with the modem-line preload for the exe and
+the references alike). Product and reference runs alternate; every figure is
+the median of the paired ratios, with the spread. Prints one table and
+writes it, with every sample, to build/windows/benchmark/. Every process it
+starts is ended by its PID; every wait is bounded. It fails (exit 1) when a
+run does not do what it measures (an update that does not end with the final
+reply, say), never because of a figure.
+"""
+import argparse
+import json
+import os
+import shutil
+import statistics
+import sys
+import time
+from contextlib import contextmanager
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
+sys.path.insert(0, str(Path(__file__).resolve().parent / "bench"))
+
+import comports  # noqa: E402
+from comports import MODEM_LINES_ENV, SIMDEVICE, com_port, set_serialcomm  # noqa: E402
+from inspector import APP_EXE, WRITE_BUTTON, Inspector, windows_path  # noqa: E402
+from report import Figure, Samples, best_of, load_average, machine, pair_ratios, ratio_figure, table  # noqa: E402
+from wineenv import ROOT, WIN_BUILD, WinePrefix, Xvfb, end_process, make_template_prefix, wait_until  # noqa: E402
+
+import sizes  # noqa: E402
+
+BIN = WIN_BUILD / "bin"
+BARE_UPLOAD = BIN / "bare_upload.exe"
+WRITE_FLOOR = BIN / "write_floor.exe"
+BARE_WINDOW = BIN / "bare_window.exe"
+WINDOW_START = BIN / "window_start.exe"
+PORT_IDLE = BIN / "port_idle.exe"
+IMAGE = ROOT / "resources" / "test-firmware.bin"
+OUT_DIR = WIN_BUILD / "benchmark"
+
+IMAGE_BYTES = 130_048
+BLOCKS = 508
+LINE_BAUD = 38462
+BITS_PER_BYTE = 10  # 8N1
+REPLY_BYTES = 2
+LINE_LIMIT_S = (IMAGE_BYTES + BLOCKS * REPLY_BYTES) * BITS_PER_BYTE / LINE_BAUD
+PORT_COUNT = 8  # listed at start-up
+DEVICE_PORT = 3  # of the update runs
+FINAL_REPLY_MARK = b'"event":"reply","kind":"final"'  # as the device logs it
+
+# Targets.
+PACED_LIMIT = 1.02
+PER_BYTE_LIMIT = 1.5
+STARTUP_LIMIT = 1.3
+IDLE_LIMIT_PERCENT = 1.0
+
+# Bounds, generous for a loaded machine (seconds).
+UPDATE_TIMEOUT_S = 300
+RUN_TIMEOUT_S = 300
+IDENTIFY_TIMEOUT_MS = 30000
+SETTLE_S = 1.0  # after identification, before the idle interval starts
+IDLE_MARGIN_S = 5  # port_idle lives this much longer than the interval
+
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def log(text):
+    print(f"[{time.strftime('%H:%M:%S')}] {text}", file=sys.stderr, flush=True)
+
+
+# --- devices and their logs -------------------------------------------------
+
+@contextmanager
+def device(wine, number, *args):
+    """A simulated device as COM<number> for the length of the block."""
+    port = com_port(wine, number, *args)
+    try:
+        yield port
+    finally:
+        port.close()
+        if port in comports._running:
+            comports._running.remove(port)
+
+
+def transfer(port):
+    """(seconds from the first image byte at the device, the first "rx" after
+    "vers", to the final reply; median ms from one reply to the next), on the
+    device's clock. Fails unless the device got "VERS" and the whole image
+    and sent the final reply."""
+    events = port.events()
+    vers = next(i for i, e in enumerate(events) if e["event"] == "vers")
+    first = next(e for e in events[vers + 1:] if e["event"] == "rx")
+    final = [e for e in events if e["event"] == "reply" and e["kind"] == "final"]
+    if len(final) != 1:
+        raise RuntimeError(f"expected one final reply in {port.log_path}, found {len(final)}")
+    received = port.received()
+    if not received.startswith(b"VERS" + IMAGE.read_bytes()):
+        raise RuntimeError(f"the device did not receive VERS and the whole image ({len(received)} bytes)")
+    replies = [e["t"] for e in events if e["event"] == "reply" and e["kind"] in ("block", "final")]
+    period_ms = statistics.median(1000 * (b - a) for a, b in zip(replies, replies[1:]))
+    return final[0]["t"] - first["t"], period_ms
+
+
+def wait_final_reply(port):
+    """Waits for the final reply in the device's log, reading only what was
+    added since the last look: parsing the whole log again and again would
+    take CPU from the run being measured."""
+    seen = bytearray()
+
+    def arrived():
+        if not port.log_path.exists():
+            return False
+        searched_to = max(len(seen) - len(FINAL_REPLY_MARK), 0)
+        with open(port.log_path, "rb") as f:
+            f.seek(len(seen))
+            seen.extend(f.read())
+        return seen.find(FINAL_REPLY_MARK, searched_to) >= 0
+
+    wait_until(arrived, UPDATE_TIMEOUT_S, interval=0.1, what="the final reply")
+
+
+# --- the programs -----------------------------------------------------------
+
+def run_json(wine, exe, *args):
+    """Runs a reference program to its end; its JSON line, or raises."""
+    code, out = wine.run(exe, *args, env=MODEM_LINES_ENV, timeout=RUN_TIMEOUT_S)
+    lines = [line for line in out.decode(errors="replace").splitlines() if line.startswith("{")]
+    if code != 0 or not lines:
+        raise RuntimeError(f"{exe.name} {' '.join(map(str, args))} exited {code}: {out[-500:]!r}")
+    return json.loads(lines[-1])
+
+
+def start_identified(wine, env):
+    """The exe started, COM3 chosen and the device identified: (proc, inspector)."""
+    proc = wine.start(APP_EXE, env=env)
+    try:
+        inspector = Inspector(wine)
+        inspector.pid = inspector.find()["pid"]
+        inspector.select(0)
+        inspector.wait(WRITE_BUTTON, "enabled", timeout_ms=IDENTIFY_TIMEOUT_MS)
+        return proc, inspector
+    except BaseException:
+        end_process(proc)
+        raise
+
+
+def product_update(wine, *device_args):
+    """One whole update from the window; its transfer() figures.
+    The exe is ended once the final reply is out (its success screen would
+    come 15 s later)."""
+    with device(wine, DEVICE_PORT, *device_args) as port:
+        proc, inspector = start_identified(wine, MODEM_LINES_ENV)
+        try:
+            inspector.click(WRITE_BUTTON)
+            wait_final_reply(port)
+        finally:
+            end_process(proc)
+        return transfer(port)
+
+
+def bare_update(wine, *device_args):
+    with device(wine, DEVICE_PORT, *device_args) as port:
+        result = run_json(wine, BARE_UPLOAD, port.name, windows_path(IMAGE))
+        if result["stuck_waits"]:
+            log(f"bare_upload: {result['stuck_waits']} stuck wait(s)")
+        return transfer(port)
+
+
+def floor_per_byte(wine):
+    with device(wine, DEVICE_PORT) as port:
+        return run_json(wine, WRITE_FLOOR, port.name, IMAGE_BYTES)["us_per_byte"]
+
+
+def timed_start(wine, exe):
+    result = run_json(wine, WINDOW_START, PORT_COUNT, windows_path(exe))
+    if result["exit_code"] != 0:
+        raise RuntimeError(f"{exe.name} exited {result['exit_code']} after WM_CLOSE")
+    return result["shown_ms"]
+
+
+# --- CPU time of a Wine process ----------------------------------------------
+
+def _ticks(stat_path):
+    with open(stat_path) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime and stime: fields 14 and 15 of stat
+
+
+def cpu_seconds(pid):
+    """utime + stime of a process (all its threads) so far."""
+    return _ticks(f"/proc/{pid}/stat") / CLOCK_TICKS
+
+
+def thread_seconds(pid):
+    """{thread id: utime + stime} of each thread of a process."""
+    found = {}
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            found[task.name] = _ticks(task / "stat") / CLOCK_TICKS
+        except OSError:
+            continue  # a thread that just ended
+    return found
+
+
+def windows_process(wine, exe_name):
+    """The pid of the prefix's one Unix process whose command line names the exe."""
+    marker = ("WINEPREFIX=" + str(wine.path)).encode()
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+            environ = (entry / "environ").read_bytes()
+        except OSError:
+            continue
+        if exe_name.encode() in cmdline and marker in environ.split(b"\0"):
+            found.append(int(entry.name))
+    if len(found) != 1:
+        raise RuntimeError(f"expected one process of {exe_name}, found {found}")
+    return found[0]
+
+
+def cpu_share(wine, exe_name, seconds, alive):
+    """Over `seconds`: % of one core used by the exe's process, by each of its
+    threads (busiest first) and by the prefix's wineserver."""
+    pid = windows_process(wine, exe_name)
+    server = wine.server.pid
+    before = (cpu_seconds(pid), cpu_seconds(server), thread_seconds(pid), time.monotonic())
+    time.sleep(seconds)  # the measured interval itself
+    after = (cpu_seconds(pid), cpu_seconds(server), thread_seconds(pid), time.monotonic())
+    if not alive():
+        raise RuntimeError(f"{exe_name} ended during the idle interval")
+    wall = after[3] - before[3]
+    process = 100 * (after[0] - before[0]) / wall
+    # Threads alive at the end; what the process used beyond them went to threads that ended meanwhile.
+    threads = sorted((100 * (t - before[2].get(tid, 0.0)) / wall for tid, t in after[2].items()), reverse=True)
+    return {"process": process, "wineserver": 100 * (after[1] - before[1]) / wall, "threads": threads,
+            "ended_threads": max(process - sum(threads), 0.0)}
+
+
+def product_idle(wine, env, seconds):
+    """The identified exe, its port open and the device silent."""
+    with device(wine, DEVICE_PORT):
+        proc, _ = start_identified(wine, env)
+        try:
+            time.sleep(SETTLE_S)
+            return cpu_share(wine, APP_EXE.name, seconds, lambda: proc.poll() is None)
+        finally:
+            end_process(proc)
+
+
+def reference_idle(wine, env, seconds):
+    """port_idle with the port open and its wait issued, the device silent."""
+    with device(wine, DEVICE_PORT) as port:
+        lifetime = int(SETTLE_S + seconds) + IDLE_MARGIN_S
+        proc = wine.start(PORT_IDLE, port.name, lifetime, env=env)
+        try:
+            wait_until(lambda: b'"open": true' in Path(proc.out_path).read_bytes() or proc.poll() is not None,
+                       RUN_TIMEOUT_S, what="port_idle to open the port")
+            if proc.poll() is not None:
+                raise RuntimeError(f"port_idle exited {proc.returncode}: {Path(proc.err_path).read_text()}")
+            time.sleep(SETTLE_S)
+            share = cpu_share(wine, PORT_IDLE.name, seconds, lambda: proc.poll() is None)
+            if proc.wait(timeout=RUN_TIMEOUT_S) != 0:
+                raise RuntimeError(f"port_idle exited {proc.returncode}")
+            return share
+        finally:
+            end_process(proc)
+
+
+# --- the phases -------------------------------------------------------------
+
+def interleave(reps, runners, describe):
+    """Runs every runner once per repetition, in turn, the order reversed on
+    every other repetition (A B, B A, ...) so that a drift of the machine's
+    load weighs on all alike. Returns one list of results per runner."""
+    results = [[] for _ in runners]
+    for i in range(reps):
+        order = list(range(len(runners)))
+        if i % 2:
+            order.reverse()
+        for k in order:
+            results[k].append(runners[k]())
+        log(f"  run {i + 1}/{reps}: " + describe(*(r[-1] for r in results)))
+    return results
+
+
+def startup_phase(wine, reps):
+    log(f"start-up: {reps} x (exe, bare_window) with {PORT_COUNT} ports")
+    ports = [com_port(wine, n) for n in range(1, PORT_COUNT + 1)]
+    try:
+        set_serialcomm(wine, {f"Serial{i}": p.name for i, p in enumerate(ports)})
+        timed_start(wine, APP_EXE)  # warm-up of each, not counted: the first start fills Wine's caches
+        timed_start(wine, BARE_WINDOW)
+        ps, rs = interleave(reps, [lambda: timed_start(wine, APP_EXE), lambda: timed_start(wine, BARE_WINDOW)],
+                            lambda p, r: f"exe {p:.0f} ms, bare_window {r:.0f} ms")
+    finally:
+        for p in ports:
+            p.close()
+            comports._running.remove(p)
+            (wine.dosdevices / f"com{p.number}").unlink(missing_ok=True)
+    set_serialcomm(wine, {"Serial0": f"COM{DEVICE_PORT}"})
+    row = ratio_figure(f"Start-up to the window with {PORT_COUNT} ports", Samples(ps, "ms"), Samples(rs, "ms"),
+                       STARTUP_LIMIT, 0, "bare_window")
+    row.notes.append(f"from CreateProcess (in window_start) to a visible window with {PORT_COUNT} entries in its "
+                     "drop-down list, looked for every ~1 ms for both")
+    return [row]
+
+
+def idle_phase(wine, seconds):
+    log(f"idle: {seconds:g} s with the port open, device silent: exe and port_idle, modem lines then a plain pty")
+    rows = []
+    for env, label in ((MODEM_LINES_ENV, "modem lines"), (None, "plain pty")):
+        exe, ref = product_idle(wine, env, seconds), reference_idle(wine, env, seconds)
+        log(f"  {label}: exe {exe['process']:.2f} %, port_idle {ref['process']:.2f} %")
+        plain = env is None
+        row = Figure(f"Idle CPU over {seconds:g} s, port open, device silent, {label}" + (" (note)" if plain else ""),
+                     f"{exe['process']:.2f} % of one core", f"{ref['process']:.2f} % (port_idle)",
+                     f"{exe['process'] / ref['process']:.3f} x" if ref["process"] > 0 else "-",
+                     "-" if plain else f"< {IDLE_LIMIT_PERCENT:g} % (exe)",
+                     None if plain else exe["process"] < IDLE_LIMIT_PERCENT,
+                     data={"exe": exe, "port_idle": ref})
+        for name, share in (("exe", exe), ("port_idle", ref)):
+            row.notes.append(f"{name}: threads " + ", ".join(f"{t:.2f}" for t in share["threads"]) +
+                             f" %, threads that ended meanwhile {share['ended_threads']:.2f} %; "
+                             f"the prefix's wineserver meanwhile {share['wineserver']:.2f} %")
+        rows.append(row)
+    rows[0].notes.append("CPU time: utime+stime of the program's Wine process (/proc/<pid>/stat); the wineserver "
+                         "serves every process of the prefix and is shown apart, not added")
+    rows[1].notes.append("without the modem-line preload Wine ends every pending wait after a few ms")
+    return rows
+
+
+def block_period_note(name, product, reference, reference_name):
+    row = Figure(name, product.text(2), f"{reference.text(2)} ({reference_name})",
+                 pair_ratios(product, reference).text(3))
+    row.notes.append("median over the update of the time from one reply of the device to the next: steadier "
+                     "than the whole time on a loaded machine, as a burst of load moves it little")
+    row.data = {"product": product.values, reference_name: reference.values}
+    return row
+
+
+def paced_phase(wine, reps):
+    log(f"line-paced update at {LINE_BAUD} baud: {reps} x (exe, bare_upload)")
+    pace = ("--pace-baud", LINE_BAUD)
+    ps, rs = interleave(reps, [lambda: product_update(wine, *pace), lambda: bare_update(wine, *pace)],
+                        lambda p, r: f"exe {p[0]:.2f} s ({p[1]:.2f} ms a block), "
+                                     f"bare loop {r[0]:.2f} s ({r[1]:.2f} ms a block)")
+    product, bare = Samples([p[0] for p in ps], "s"), Samples([r[0] for r in rs], "s")
+    row = ratio_figure("Line-paced update, first image byte to final reply", product, bare, PACED_LIMIT, 2,
+                       "bare_upload")
+    limit = Figure(f"... against the line's own limit ({LINE_LIMIT_S:.3f} s)",
+                   Samples([v / LINE_LIMIT_S for v in product.values], "x").text(3),
+                   f"{Samples([v / LINE_LIMIT_S for v in bare.values], 'x').text(3)} (bare_upload)")
+    limit.notes.append(f"limit: {IMAGE_BYTES:,} x {BITS_PER_BYTE} / {LINE_BAUD} s plus {BLOCKS} replies of "
+                       f"{REPLY_BYTES} bytes; under Wine each reply also pays the notification latency")
+    period = block_period_note("... median block period (note)", Samples([p[1] for p in ps], "ms"),
+                               Samples([r[1] for r in rs], "ms"), "bare_upload")
+    return [row, limit, period]
+
+
+def unpaced_phase(wine, reps):
+    log(f"unpaced update: {reps} x (exe, write_floor, bare_upload)")
+    ps, fs, bs = interleave(reps, [lambda: product_update(wine), lambda: floor_per_byte(wine),
+                                   lambda: bare_update(wine)],
+                            lambda p, f, b: f"exe {p[0] * 1e6 / IMAGE_BYTES:.1f} us/B, floor {f:.1f} us/B, "
+                                            f"bare loop {b[0] * 1e6 / IMAGE_BYTES:.1f} us/B")
+    product = Samples([p[0] * 1e6 / IMAGE_BYTES for p in ps], "us/B")
+    bare = Samples([b[0] * 1e6 / IMAGE_BYTES for b in bs], "us/B")
+    floor = Samples(fs, "us/B")
+    row = ratio_figure("Software cost per image byte, device unpaced", product, floor, PER_BYTE_LIMIT, 1,
+                       "write_floor")
+    note = Figure("... the bare protocol loop, unpaced (note)", product.text(1), f"{bare.text(1)} (bare_upload)",
+                  pair_ratios(product, bare).text(3), data={"product": product.values, "bare_upload": bare.values})
+    note.notes.append(f"the exe's and the bare loop's figures include the wait for {BLOCKS} replies, and both "
+                      "keep a receive wait pending while they write; write_floor does neither")
+    note.notes.append(best_of(product, bare, 1))
+    period = block_period_note("... median block period, unpaced (note)", Samples([p[1] for p in ps], "ms"),
+                               Samples([b[1] for b in bs], "ms"), "bare_upload")
+    return [row, note, period]
+
+
+def size_phase():
+    log("size")
+    return sizes.figures(APP_EXE, IMAGE_BYTES)
+
+
+# --- driver -----------------------------------------------------------------
+
+def check_built():
+    missing = [p for p in (APP_EXE, BARE_UPLOAD, WRITE_FLOOR, BARE_WINDOW, WINDOW_START, PORT_IDLE, SIMDEVICE,
+                           comports.MODEM_LINES) if not p.exists()]
+    if missing:
+        raise SystemExit(f"missing {', '.join(map(str, missing))}: build the windows and native presets")
+
+
+def measure(args, display):
+    figures = []
+    if "size" in args.only:
+        figures += size_phase()
+    template = make_template_prefix(display)
+    wine = WinePrefix(template, display)
+    try:
+        set_serialcomm(wine, {"Serial0": f"COM{DEVICE_PORT}"})
+        phases = [("startup", lambda: startup_phase(wine, args.startup_reps)),
+                  ("paced", lambda: paced_phase(wine, args.reps)),
+                  ("unpaced", lambda: unpaced_phase(wine, args.unpaced_reps)),
+                  ("idle", lambda: idle_phase(wine, args.idle_seconds))]
+        for name, phase in phases:
+            if name in args.only:
+                figures += phase()
+    finally:
+        wine.close()
+        shutil.rmtree(template, ignore_errors=True)
+    return figures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--reps", type=int, default=3, help="line-paced runs of the exe and of bare_upload (default 3)")
+    parser.add_argument("--unpaced-reps", type=int, default=5,
+                        help="unpaced runs of the exe, write_floor and bare_upload (default 5)")
+    parser.add_argument("--startup-reps", type=int, default=21, help="start-ups of each (default 21)")
+    parser.add_argument("--idle-seconds", type=float, default=10.0, help="idle interval (default 10 s)")
+    parser.add_argument("--only", default="size,startup,paced,unpaced,idle",
+                        help="comma-separated phases to run (default: all)")
+    args = parser.parse_args()
+    args.only = set(args.only.split(","))
+    check_built()
+
+    started = time.monotonic()
+    load_at_start = load_average()
+    xvfb = Xvfb()
+    try:
+        figures = measure(args, xvfb.display)
+    finally:
+        xvfb.close()
+    text = table(figures)
+    where = machine(load_at_start)
+    elapsed = time.monotonic() - started
+    print(text + f"\nMachine: {where}\nRun: {time.strftime('%Y-%m-%d %H:%M')}, {elapsed / 60:.1f} min\n")
+    OUT_DIR.mkdir(parents=True, exist_ok=True)
+    (OUT_DIR / "table.md").write_text(text + f"\nMachine: {where}\n")
+    (OUT_DIR / "figures.json").write_text(json.dumps([f.__dict__ for f in figures], indent=1) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
