@@ -16,6 +16,7 @@ import json
 import os
 import shutil
 import statistics
+import subprocess
 import sys
 import time
 from contextlib import contextmanager
@@ -49,7 +50,11 @@ REPLY_BYTES = 2
 LINE_LIMIT_S = (IMAGE_BYTES + BLOCKS * REPLY_BYTES) * BITS_PER_BYTE / LINE_BAUD
 PORT_COUNT = 8  # listed at start-up
 DEVICE_PORT = 3  # of the update runs
-FINAL_REPLY_MARK = b'"event":"reply","kind":"final"'  # as the device logs it
+# Events as the device logs them.
+FINAL_REPLY_MARK = b'"event":"reply","kind":"final"'
+VERS_MARK = b'"event":"vers"'
+RX_MARK = b'"event":"rx"'
+WATCH_INTERVAL_S = 0.02  # between looks at a running transfer
 
 # Targets.
 PACED_LIMIT = 1.02
@@ -85,6 +90,26 @@ def device(wine, number, *args):
             comports._running.remove(port)
 
 
+@contextmanager
+def cores_kept_awake(enabled):
+    """One busy loop per core at the idle scheduling class (it runs only when
+    nothing else wants the core) for the length of the block. On a virtual
+    machine a core with nothing to run halts, and waking a thread there can
+    cost more than the write it is waiting for; a program whose other thread
+    keeps a core busy (the exe's window thread) would then be measured under
+    better conditions than a single-threaded reference."""
+    spinners = []
+    try:
+        if enabled:
+            for _ in range(len(os.sched_getaffinity(0))):
+                spinners.append(subprocess.Popen(["chrt", "--idle", "0", sys.executable, "-c", "while True: pass"],
+                                                 stdin=subprocess.DEVNULL))
+        yield
+    finally:
+        for spinner in spinners:
+            end_process(spinner)
+
+
 def transfer(port):
     """(seconds from the first image byte at the device, the first "rx" after
     "vers", to the final reply; median ms from one reply to the next), on the
@@ -104,22 +129,70 @@ def transfer(port):
     return final[0]["t"] - first["t"], period_ms
 
 
-def wait_final_reply(port):
-    """Waits for the final reply in the device's log, reading only what was
-    added since the last look: parsing the whole log again and again would
-    take CPU from the run being measured."""
-    seen = bytearray()
+class DeviceWatch:
+    """Follows a device's log as it grows, reading only what was added since
+    the last look (parsing the whole log again and again would take CPU from
+    the run being measured): has the first image byte come, has the final
+    reply gone out."""
 
-    def arrived():
-        if not port.log_path.exists():
-            return False
-        searched_to = max(len(seen) - len(FINAL_REPLY_MARK), 0)
-        with open(port.log_path, "rb") as f:
-            f.seek(len(seen))
-            seen.extend(f.read())
-        return seen.find(FINAL_REPLY_MARK, searched_to) >= 0
+    def __init__(self, port, query_first):
+        self._path = port.log_path
+        self._log = bytearray()
+        self._start_mark = RX_MARK if not query_first else VERS_MARK
+        self._query_first = query_first
+        self.image_started = False
+        self.final_sent = False
 
-    wait_until(arrived, UPDATE_TIMEOUT_S, interval=0.1, what="the final reply")
+    def look(self):
+        if not self._path.exists():
+            return self
+        searched_from = max(len(self._log) - len(FINAL_REPLY_MARK), 0)
+        with open(self._path, "rb") as f:
+            f.seek(len(self._log))
+            self._log.extend(f.read())
+        if not self.image_started:
+            at = self._log.find(self._start_mark)
+            self.image_started = at >= 0 and (not self._query_first or self._log.find(RX_MARK, at) >= 0)
+        self.final_sent = self.final_sent or self._log.find(FINAL_REPLY_MARK, searched_from) >= 0
+        return self
+
+
+class CpuMeter:
+    """CPU seconds (utime + stime) a Wine process and the prefix's wineserver
+    use between start() and stop(); the last good sample stands for a process
+    that ended meanwhile."""
+
+    def __init__(self, wine, pid):
+        self._pids = (pid, wine.server.pid)
+        self._first = self._last = None
+
+    def sample(self):
+        try:
+            self._last = tuple(cpu_seconds(p) for p in self._pids)
+        except (OSError, IndexError):
+            pass  # the process ended; the last sample stands
+        return self._last
+
+    def start(self):
+        self._first = self.sample()
+
+    def used(self):
+        """(process, wineserver) seconds since start()."""
+        return tuple(b - a for a, b in zip(self._first, self._last))
+
+
+def follow(watch, meter, proc, until, what):
+    """Looks at the device and samples the CPU until until(watch) holds;
+    fails when the program ends first."""
+    def done():
+        meter.sample()
+        if until(watch.look()):
+            return True
+        if proc.poll() is not None and not until(watch.look()):
+            raise RuntimeError(f"the program ended (exit {proc.returncode}) before {what}")
+        return False
+
+    wait_until(done, UPDATE_TIMEOUT_S, interval=WATCH_INTERVAL_S, what=what)
 
 
 # --- the programs -----------------------------------------------------------
@@ -127,6 +200,10 @@ def wait_final_reply(port):
 def run_json(wine, exe, *args):
     """Runs a reference program to its end; its JSON line, or raises."""
     code, out = wine.run(exe, *args, env=MODEM_LINES_ENV, timeout=RUN_TIMEOUT_S)
+    return _result(exe, args, code, out)
+
+
+def _result(exe, args, code, out):
     lines = [line for line in out.decode(errors="replace").splitlines() if line.startswith("{")]
     if code != 0 or not lines:
         raise RuntimeError(f"{exe.name} {' '.join(map(str, args))} exited {code}: {out[-500:]!r}")
@@ -147,31 +224,68 @@ def start_identified(wine, env):
         raise
 
 
+def measured_transfer(wine, port, proc, exe_name, query_first, until_final=True):
+    """Follows a running program's transfer: its CPU (program, wineserver) from
+    the first image byte at the device to the final reply, or to the
+    program's end without until_final."""
+    pid = wait_until(lambda: _process_of(wine, exe_name), RUN_TIMEOUT_S, interval=0.01, what=f"{exe_name} to run")
+    meter, watch = CpuMeter(wine, pid), DeviceWatch(port, query_first)
+    follow(watch, meter, proc, lambda w: w.image_started, "the first image byte")
+    meter.start()
+    if until_final:
+        follow(watch, meter, proc, lambda w: w.final_sent, "the final reply")
+    else:
+        wait_until(lambda: meter.sample() and proc.poll() is not None, RUN_TIMEOUT_S, interval=WATCH_INTERVAL_S,
+                   what=f"{exe_name} to end")
+    return meter.used()
+
+
+def _process_of(wine, exe_name):
+    try:
+        return windows_process(wine, exe_name)
+    except RuntimeError:
+        return None
+
+
 def product_update(wine, *device_args):
-    """One whole update from the window; its transfer() figures.
+    """One whole update from the window: transfer() figures and the CPU used.
     The exe is ended once the final reply is out (its success screen would
     come 15 s later)."""
     with device(wine, DEVICE_PORT, *device_args) as port:
         proc, inspector = start_identified(wine, MODEM_LINES_ENV)
         try:
             inspector.click(WRITE_BUTTON)
-            wait_final_reply(port)
+            cpu = measured_transfer(wine, port, proc, APP_EXE.name, query_first=True)
         finally:
             end_process(proc)
-        return transfer(port)
+        return (*transfer(port), cpu)
 
 
 def bare_update(wine, *device_args):
     with device(wine, DEVICE_PORT, *device_args) as port:
-        result = run_json(wine, BARE_UPLOAD, port.name, windows_path(IMAGE))
+        args = (port.name, windows_path(IMAGE))
+        proc = wine.start(BARE_UPLOAD, *args, env=MODEM_LINES_ENV)
+        try:
+            cpu = measured_transfer(wine, port, proc, BARE_UPLOAD.name, query_first=True)
+            proc.wait(timeout=RUN_TIMEOUT_S)
+        finally:
+            end_process(proc)
+        result = _result(BARE_UPLOAD, args, proc.returncode, Path(proc.out_path).read_bytes())
         if result["stuck_waits"]:
             log(f"bare_upload: {result['stuck_waits']} stuck wait(s)")
-        return transfer(port)
+        return (*transfer(port), cpu)
 
 
 def floor_per_byte(wine):
+    """write_floor's own figure (us a byte) and the CPU it used from its first byte at the device to its end."""
     with device(wine, DEVICE_PORT) as port:
-        return run_json(wine, WRITE_FLOOR, port.name, IMAGE_BYTES)["us_per_byte"]
+        args = (port.name, IMAGE_BYTES)
+        proc = wine.start(WRITE_FLOOR, *args, env=MODEM_LINES_ENV)
+        try:
+            cpu = measured_transfer(wine, port, proc, WRITE_FLOOR.name, query_first=False, until_final=False)
+        finally:
+            end_process(proc)
+        return _result(WRITE_FLOOR, args, proc.returncode, Path(proc.out_path).read_bytes())["us_per_byte"], cpu
 
 
 def timed_start(wine, exe):
@@ -291,8 +405,10 @@ def interleave(reps, runners, describe):
 
 def startup_phase(wine, reps):
     log(f"start-up: {reps} x (exe, bare_window) with {PORT_COUNT} ports")
-    ports = [com_port(wine, n) for n in range(1, PORT_COUNT + 1)]
+    ports = []
     try:
+        for n in range(1, PORT_COUNT + 1):
+            ports.append(com_port(wine, n))
         set_serialcomm(wine, {f"Serial{i}": p.name for i, p in enumerate(ports)})
         timed_start(wine, APP_EXE)  # warm-up of each, not counted: the first start fills Wine's caches
         timed_start(wine, BARE_WINDOW)
@@ -363,25 +479,42 @@ def paced_phase(wine, reps):
     return [row, limit, period]
 
 
+def per_byte(seconds):
+    return seconds * 1e6 / IMAGE_BYTES
+
+
 def unpaced_phase(wine, reps):
     log(f"unpaced update: {reps} x (exe, write_floor, bare_upload)")
     ps, fs, bs = interleave(reps, [lambda: product_update(wine), lambda: floor_per_byte(wine),
                                    lambda: bare_update(wine)],
-                            lambda p, f, b: f"exe {p[0] * 1e6 / IMAGE_BYTES:.1f} us/B, floor {f:.1f} us/B, "
-                                            f"bare loop {b[0] * 1e6 / IMAGE_BYTES:.1f} us/B")
-    product = Samples([p[0] * 1e6 / IMAGE_BYTES for p in ps], "us/B")
-    bare = Samples([b[0] * 1e6 / IMAGE_BYTES for b in bs], "us/B")
-    floor = Samples(fs, "us/B")
+                            lambda p, f, b: f"exe {per_byte(p[0]):.1f} us/B, floor {f[0]:.1f} us/B, "
+                                            f"bare loop {per_byte(b[0]):.1f} us/B")
+    product = Samples([per_byte(p[0]) for p in ps], "us/B")
+    bare = Samples([per_byte(b[0]) for b in bs], "us/B")
+    floor = Samples([f[0] for f in fs], "us/B")
     row = ratio_figure("Software cost per image byte, device unpaced", product, floor, PER_BYTE_LIMIT, 1,
                        "write_floor")
+    cpu_rows = []
+    for label, index in (("process and wineserver", None), ("its own process only", 0)):
+        def cpu(run, index=index):
+            used = run[-1]
+            return per_byte(sum(used) if index is None else used[index])
+
+        product_cpu = Samples([cpu(p) for p in ps], "us/B")
+        floor_cpu = Samples([cpu(f) for f in fs], "us/B")
+        cpu_rows.append(Figure(f"... CPU time a byte, {label} (note)", product_cpu.text(1),
+                               f"{floor_cpu.text(1)} (write_floor)", pair_ratios(product_cpu, floor_cpu).text(3),
+                               data={"product": product_cpu.values, "write_floor": floor_cpu.values}))
+    cpu_rows[0].notes.append("utime+stime from the first image byte at the device to the final reply (write_floor: "
+                             "to its end); the exe's includes its window thread, which keeps the CRC field's text")
     note = Figure("... the bare protocol loop, unpaced (note)", product.text(1), f"{bare.text(1)} (bare_upload)",
                   pair_ratios(product, bare).text(3), data={"product": product.values, "bare_upload": bare.values})
-    note.notes.append(f"the exe's and the bare loop's figures include the wait for {BLOCKS} replies, and both "
-                      "keep a receive wait pending while they write; write_floor does neither")
+    note.notes.append(f"the exe's and the bare loop's times include the wait for {BLOCKS} replies; "
+                      "write_floor's has none")
     note.notes.append(best_of(product, bare, 1))
     period = block_period_note("... median block period, unpaced (note)", Samples([p[1] for p in ps], "ms"),
                                Samples([b[1] for b in bs], "ms"), "bare_upload")
-    return [row, note, period]
+    return [row, *cpu_rows, note, period]
 
 
 def size_phase():
@@ -406,14 +539,18 @@ def measure(args, display):
     wine = WinePrefix(template, display)
     try:
         set_serialcomm(wine, {"Serial0": f"COM{DEVICE_PORT}"})
-        phases = [("startup", lambda: startup_phase(wine, args.startup_reps)),
-                  ("paced", lambda: paced_phase(wine, args.reps)),
-                  ("unpaced", lambda: unpaced_phase(wine, args.unpaced_reps)),
-                  ("idle", lambda: idle_phase(wine, args.idle_seconds))]
-        for name, phase in phases:
+        # The idle phase measures CPU time, and runs with the cores left alone.
+        phases = [("startup", True, lambda: startup_phase(wine, args.startup_reps)),
+                  ("paced", True, lambda: paced_phase(wine, args.reps)),
+                  ("unpaced", True, lambda: unpaced_phase(wine, args.unpaced_reps)),
+                  ("idle", False, lambda: idle_phase(wine, args.idle_seconds))]
+        for name, timed, phase in phases:
             if name in args.only:
-                figures += phase()
+                with cores_kept_awake(timed and args.keep_awake):
+                    figures += phase()
     finally:
+        while comports._running:  # devices a failed phase left behind
+            comports._running.pop().close()
         wine.close()
         shutil.rmtree(template, ignore_errors=True)
     return figures
@@ -426,6 +563,8 @@ def main():
                         help="unpaced runs of the exe, write_floor and bare_upload (default 5)")
     parser.add_argument("--startup-reps", type=int, default=21, help="start-ups of each (default 21)")
     parser.add_argument("--idle-seconds", type=float, default=10.0, help="idle interval (default 10 s)")
+    parser.add_argument("--no-keep-awake", dest="keep_awake", action="store_false",
+                        help="do not keep the cores awake with idle-class busy loops during the timed phases")
     parser.add_argument("--only", default="size,startup,paced,unpaced,idle",
                         help="comma-separated phases to run (default: all)")
     args = parser.parse_args()
