@@ -112,9 +112,9 @@ def cores_kept_awake(enabled):
 
 def transfer(port):
     """(seconds from the first image byte at the device, the first "rx" after
-    "vers", to the final reply; median ms from one reply to the next), on the
-    device's clock. Fails unless the device got "VERS" and the whole image
-    and sent the final reply."""
+    "vers", to the final reply; median and longest ms from one reply to the
+    next), on the device's clock. Fails unless the device got "VERS" and the
+    whole image and sent the final reply."""
     events = port.events()
     vers = next(i for i, e in enumerate(events) if e["event"] == "vers")
     first = next(e for e in events[vers + 1:] if e["event"] == "rx")
@@ -125,8 +125,8 @@ def transfer(port):
     if not received.startswith(b"VERS" + IMAGE.read_bytes()):
         raise RuntimeError(f"the device did not receive VERS and the whole image ({len(received)} bytes)")
     replies = [e["t"] for e in events if e["event"] == "reply" and e["kind"] in ("block", "final")]
-    period_ms = statistics.median(1000 * (b - a) for a, b in zip(replies, replies[1:]))
-    return final[0]["t"] - first["t"], period_ms
+    periods_ms = [1000 * (b - a) for a, b in zip(replies, replies[1:])]
+    return final[0]["t"] - first["t"], statistics.median(periods_ms), max(periods_ms)
 
 
 class DeviceWatch:
@@ -464,8 +464,8 @@ def paced_phase(wine, reps):
     log(f"line-paced update at {LINE_BAUD} baud: {reps} x (exe, bare_upload)")
     pace = ("--pace-baud", LINE_BAUD)
     ps, rs = interleave(reps, [lambda: product_update(wine, *pace), lambda: bare_update(wine, *pace)],
-                        lambda p, r: f"exe {p[0]:.2f} s ({p[1]:.2f} ms a block), "
-                                     f"bare loop {r[0]:.2f} s ({r[1]:.2f} ms a block)")
+                        lambda p, r: f"exe {p[0]:.2f} s ({p[1]:.2f} ms a block, longest {p[2]:.0f}), "
+                                     f"bare loop {r[0]:.2f} s ({r[1]:.2f} ms a block, longest {r[2]:.0f})")
     product, bare = Samples([p[0] for p in ps], "s"), Samples([r[0] for r in rs], "s")
     row = ratio_figure("Line-paced update, first image byte to final reply", product, bare, PACED_LIMIT, 2,
                        "bare_upload")
@@ -476,6 +476,8 @@ def paced_phase(wine, reps):
                        f"{REPLY_BYTES} bytes; under Wine each reply also pays the notification latency")
     period = block_period_note("... median block period (note)", Samples([p[1] for p in ps], "ms"),
                                Samples([r[1] for r in rs], "ms"), "bare_upload")
+    period.notes.append("longest block period of each run: exe " + ", ".join(f"{p[2]:.0f}" for p in ps) +
+                        " ms; bare_upload " + ", ".join(f"{r[2]:.0f}" for r in rs) + " ms")
     return [row, limit, period]
 
 
@@ -563,8 +565,9 @@ def main():
                         help="unpaced runs of the exe, write_floor and bare_upload (default 5)")
     parser.add_argument("--startup-reps", type=int, default=21, help="start-ups of each (default 21)")
     parser.add_argument("--idle-seconds", type=float, default=10.0, help="idle interval (default 10 s)")
-    parser.add_argument("--no-keep-awake", dest="keep_awake", action="store_false",
-                        help="do not keep the cores awake with idle-class busy loops during the timed phases")
+    parser.add_argument("--keep-awake", action="store_true",
+                        help="keep the cores awake with idle-class busy loops during the timed phases "
+                             "(an experiment: see the README)")
     parser.add_argument("--only", default="size,startup,paced,unpaced,idle",
                         help="comma-separated phases to run (default: all)")
     args = parser.parse_args()
