@@ -13,10 +13,8 @@ reply, say), never because of a figure.
 """
 import argparse
 import json
-import os
 import shutil
 import statistics
-import subprocess
 import sys
 import time
 from contextlib import contextmanager
@@ -32,6 +30,7 @@ from report import Figure, Samples, best_of, load_average, machine, pair_ratios,
 from wineenv import ROOT, WIN_BUILD, WinePrefix, Xvfb, end_process, make_template_prefix, wait_until  # noqa: E402
 
 import sizes  # noqa: E402
+from probes import CpuMeter, DeviceWatch, cores_kept_awake, cpu_share, windows_process  # noqa: E402
 
 BIN = WIN_BUILD / "bin"
 BARE_UPLOAD = BIN / "bare_upload.exe"
@@ -50,10 +49,7 @@ REPLY_BYTES = 2
 LINE_LIMIT_S = (IMAGE_BYTES + BLOCKS * REPLY_BYTES) * BITS_PER_BYTE / LINE_BAUD
 PORT_COUNT = 8  # listed at start-up
 DEVICE_PORT = 3  # of the update runs
-# Events as the device logs them.
-FINAL_REPLY_MARK = b'"event":"reply","kind":"final"'
-VERS_MARK = b'"event":"vers"'
-RX_MARK = b'"event":"rx"'
+PHASES = {"size", "startup", "paced", "unpaced", "idle"}
 WATCH_INTERVAL_S = 0.02  # between looks at a running transfer
 
 # Targets.
@@ -68,9 +64,6 @@ RUN_TIMEOUT_S = 300
 IDENTIFY_TIMEOUT_MS = 30000
 SETTLE_S = 1.0  # after identification, before the idle interval starts
 IDLE_MARGIN_S = 5  # port_idle lives this much longer than the interval
-
-CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
-
 
 def log(text):
     print(f"[{time.strftime('%H:%M:%S')}] {text}", file=sys.stderr, flush=True)
@@ -90,31 +83,11 @@ def device(wine, number, *args):
             comports._running.remove(port)
 
 
-@contextmanager
-def cores_kept_awake(enabled):
-    """One busy loop per core at the idle scheduling class (it runs only when
-    nothing else wants the core) for the length of the block. On a virtual
-    machine a core with nothing to run halts, and waking a thread there can
-    cost more than the write it is waiting for; a program whose other thread
-    keeps a core busy (the exe's window thread) would then be measured under
-    better conditions than a single-threaded reference."""
-    spinners = []
-    try:
-        if enabled:
-            for _ in range(len(os.sched_getaffinity(0))):
-                spinners.append(subprocess.Popen(["chrt", "--idle", "0", sys.executable, "-c", "while True: pass"],
-                                                 stdin=subprocess.DEVNULL))
-        yield
-    finally:
-        for spinner in spinners:
-            end_process(spinner)
-
-
 def transfer(port):
     """(seconds from the first image byte at the device, the first "rx" after
-    "vers", to the final reply; median ms from one reply to the next), on the
-    device's clock. Fails unless the device got "VERS" and the whole image
-    and sent the final reply."""
+    "vers", to the final reply; median and longest ms from one reply to the
+    next), on the device's clock. Fails unless the device got "VERS" and the
+    whole image and sent the final reply."""
     events = port.events()
     vers = next(i for i, e in enumerate(events) if e["event"] == "vers")
     first = next(e for e in events[vers + 1:] if e["event"] == "rx")
@@ -125,60 +98,8 @@ def transfer(port):
     if not received.startswith(b"VERS" + IMAGE.read_bytes()):
         raise RuntimeError(f"the device did not receive VERS and the whole image ({len(received)} bytes)")
     replies = [e["t"] for e in events if e["event"] == "reply" and e["kind"] in ("block", "final")]
-    period_ms = statistics.median(1000 * (b - a) for a, b in zip(replies, replies[1:]))
-    return final[0]["t"] - first["t"], period_ms
-
-
-class DeviceWatch:
-    """Follows a device's log as it grows, reading only what was added since
-    the last look (parsing the whole log again and again would take CPU from
-    the run being measured): has the first image byte come, has the final
-    reply gone out."""
-
-    def __init__(self, port, query_first):
-        self._path = port.log_path
-        self._log = bytearray()
-        self._start_mark = RX_MARK if not query_first else VERS_MARK
-        self._query_first = query_first
-        self.image_started = False
-        self.final_sent = False
-
-    def look(self):
-        if not self._path.exists():
-            return self
-        searched_from = max(len(self._log) - len(FINAL_REPLY_MARK), 0)
-        with open(self._path, "rb") as f:
-            f.seek(len(self._log))
-            self._log.extend(f.read())
-        if not self.image_started:
-            at = self._log.find(self._start_mark)
-            self.image_started = at >= 0 and (not self._query_first or self._log.find(RX_MARK, at) >= 0)
-        self.final_sent = self.final_sent or self._log.find(FINAL_REPLY_MARK, searched_from) >= 0
-        return self
-
-
-class CpuMeter:
-    """CPU seconds (utime + stime) a Wine process and the prefix's wineserver
-    use between start() and stop(); the last good sample stands for a process
-    that ended meanwhile."""
-
-    def __init__(self, wine, pid):
-        self._pids = (pid, wine.server.pid)
-        self._first = self._last = None
-
-    def sample(self):
-        try:
-            self._last = tuple(cpu_seconds(p) for p in self._pids)
-        except (OSError, IndexError):
-            pass  # the process ended; the last sample stands
-        return self._last
-
-    def start(self):
-        self._first = self.sample()
-
-    def used(self):
-        """(process, wineserver) seconds since start()."""
-        return tuple(b - a for a, b in zip(self._first, self._last))
+    periods_ms = [1000 * (b - a) for a, b in zip(replies, replies[1:])]
+    return final[0]["t"] - first["t"], statistics.median(periods_ms), max(periods_ms)
 
 
 def follow(watch, meter, proc, until, what):
@@ -295,67 +216,6 @@ def timed_start(wine, exe):
     return result["shown_ms"]
 
 
-# --- CPU time of a Wine process ----------------------------------------------
-
-def _ticks(stat_path):
-    with open(stat_path) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])  # utime and stime: fields 14 and 15 of stat
-
-
-def cpu_seconds(pid):
-    """utime + stime of a process (all its threads) so far."""
-    return _ticks(f"/proc/{pid}/stat") / CLOCK_TICKS
-
-
-def thread_seconds(pid):
-    """{thread id: utime + stime} of each thread of a process."""
-    found = {}
-    for task in Path(f"/proc/{pid}/task").iterdir():
-        try:
-            found[task.name] = _ticks(task / "stat") / CLOCK_TICKS
-        except OSError:
-            continue  # a thread that just ended
-    return found
-
-
-def windows_process(wine, exe_name):
-    """The pid of the prefix's one Unix process whose command line names the exe."""
-    marker = ("WINEPREFIX=" + str(wine.path)).encode()
-    found = []
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            cmdline = (entry / "cmdline").read_bytes()
-            environ = (entry / "environ").read_bytes()
-        except OSError:
-            continue
-        if exe_name.encode() in cmdline and marker in environ.split(b"\0"):
-            found.append(int(entry.name))
-    if len(found) != 1:
-        raise RuntimeError(f"expected one process of {exe_name}, found {found}")
-    return found[0]
-
-
-def cpu_share(wine, exe_name, seconds, alive):
-    """Over `seconds`: % of one core used by the exe's process, by each of its
-    threads (busiest first) and by the prefix's wineserver."""
-    pid = windows_process(wine, exe_name)
-    server = wine.server.pid
-    before = (cpu_seconds(pid), cpu_seconds(server), thread_seconds(pid), time.monotonic())
-    time.sleep(seconds)  # the measured interval itself
-    after = (cpu_seconds(pid), cpu_seconds(server), thread_seconds(pid), time.monotonic())
-    if not alive():
-        raise RuntimeError(f"{exe_name} ended during the idle interval")
-    wall = after[3] - before[3]
-    process = 100 * (after[0] - before[0]) / wall
-    # Threads alive at the end; what the process used beyond them went to threads that ended meanwhile.
-    threads = sorted((100 * (t - before[2].get(tid, 0.0)) / wall for tid, t in after[2].items()), reverse=True)
-    return {"process": process, "wineserver": 100 * (after[1] - before[1]) / wall, "threads": threads,
-            "ended_threads": max(process - sum(threads), 0.0)}
-
-
 def product_idle(wine, env, seconds):
     """The identified exe, its port open and the device silent."""
     with device(wine, DEVICE_PORT):
@@ -464,8 +324,8 @@ def paced_phase(wine, reps):
     log(f"line-paced update at {LINE_BAUD} baud: {reps} x (exe, bare_upload)")
     pace = ("--pace-baud", LINE_BAUD)
     ps, rs = interleave(reps, [lambda: product_update(wine, *pace), lambda: bare_update(wine, *pace)],
-                        lambda p, r: f"exe {p[0]:.2f} s ({p[1]:.2f} ms a block), "
-                                     f"bare loop {r[0]:.2f} s ({r[1]:.2f} ms a block)")
+                        lambda p, r: f"exe {p[0]:.2f} s ({p[1]:.2f} ms a block, longest {p[2]:.0f}), "
+                                     f"bare loop {r[0]:.2f} s ({r[1]:.2f} ms a block, longest {r[2]:.0f})")
     product, bare = Samples([p[0] for p in ps], "s"), Samples([r[0] for r in rs], "s")
     row = ratio_figure("Line-paced update, first image byte to final reply", product, bare, PACED_LIMIT, 2,
                        "bare_upload")
@@ -476,6 +336,8 @@ def paced_phase(wine, reps):
                        f"{REPLY_BYTES} bytes; under Wine each reply also pays the notification latency")
     period = block_period_note("... median block period (note)", Samples([p[1] for p in ps], "ms"),
                                Samples([r[1] for r in rs], "ms"), "bare_upload")
+    period.notes.append("longest block period of each run: exe " + ", ".join(f"{p[2]:.0f}" for p in ps) +
+                        " ms; bare_upload " + ", ".join(f"{r[2]:.0f}" for r in rs) + " ms")
     return [row, limit, period]
 
 
@@ -531,10 +393,21 @@ def check_built():
         raise SystemExit(f"missing {', '.join(map(str, missing))}: build the windows and native presets")
 
 
-def measure(args, display):
+def measure(args):
     figures = []
     if "size" in args.only:
         figures += size_phase()
+    if not args.only & (PHASES - {"size"}):
+        return figures
+    xvfb = Xvfb()
+    try:
+        return figures + measure_under_wine(args, xvfb.display)
+    finally:
+        xvfb.close()
+
+
+def measure_under_wine(args, display):
+    figures = []
     template = make_template_prefix(display)
     wine = WinePrefix(template, display)
     try:
@@ -563,27 +436,27 @@ def main():
                         help="unpaced runs of the exe, write_floor and bare_upload (default 5)")
     parser.add_argument("--startup-reps", type=int, default=21, help="start-ups of each (default 21)")
     parser.add_argument("--idle-seconds", type=float, default=10.0, help="idle interval (default 10 s)")
-    parser.add_argument("--no-keep-awake", dest="keep_awake", action="store_false",
-                        help="do not keep the cores awake with idle-class busy loops during the timed phases")
+    parser.add_argument("--keep-awake", action="store_true",
+                        help="keep the cores awake with idle-class busy loops during the timed phases "
+                             "(an experiment: see the README)")
     parser.add_argument("--only", default="size,startup,paced,unpaced,idle",
                         help="comma-separated phases to run (default: all)")
     args = parser.parse_args()
     args.only = set(args.only.split(","))
+    unknown = args.only - PHASES
+    if unknown:
+        parser.error(f"unknown phase(s) {', '.join(sorted(unknown))}; the phases: {', '.join(sorted(PHASES))}")
     check_built()
 
     started = time.monotonic()
     load_at_start = load_average()
-    xvfb = Xvfb()
-    try:
-        figures = measure(args, xvfb.display)
-    finally:
-        xvfb.close()
-    text = table(figures)
-    where = machine(load_at_start)
+    figures = measure(args)
     elapsed = time.monotonic() - started
-    print(text + f"\nMachine: {where}\nRun: {time.strftime('%Y-%m-%d %H:%M')}, {elapsed / 60:.1f} min\n")
+    text = (table(figures) + f"\nMachine: {machine(load_at_start)}\n\n"
+            f"Run: {time.strftime('%Y-%m-%d %H:%M')}, {elapsed / 60:.1f} min\n")
+    print(text)
     OUT_DIR.mkdir(parents=True, exist_ok=True)
-    (OUT_DIR / "table.md").write_text(text + f"\nMachine: {where}\n")
+    (OUT_DIR / "table.md").write_text(text)
     (OUT_DIR / "figures.json").write_text(json.dumps([f.__dict__ for f in figures], indent=1) + "\n")
     return 0
 
