@@ -13,6 +13,7 @@
 #pragma once
 
 #include "bench_win32.h"
+#include "serial/line_settings_win32.h"
 
 #include <windows.h>
 
@@ -24,48 +25,15 @@
 
 namespace bench {
 
-// Line settings, as the exe's channel sets them.
-inline constexpr DWORD kBaudRate = 38462;
-inline constexpr DWORD kQueueBytes = 4096;
-inline constexpr WORD kFlowLimitBytes = kQueueBytes / 4;
-inline constexpr char kXonChar = 0x11;
-inline constexpr char kXoffChar = 0x13;
-inline constexpr DWORD kWriteMsPerByte = 100;
-inline constexpr DWORD kWriteConstantMs = 1000;
 // How long a destroyed Receiver lets its cleared wait complete.
 inline constexpr DWORD kAbandonedWaitMs = 500;
 // A wait whose event fired is looked at this often, for at most this long.
 inline constexpr DWORD kStatusPollMs = 1;
 inline constexpr DWORD kStuckWaitMs = 20;
 
-inline void setLine(DCB& dcb)
-{
-    dcb.BaudRate = kBaudRate;
-    dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fErrorChar = 0;
-    dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = 1;
-    dcb.XonLim = kFlowLimitBytes;
-    dcb.XoffLim = kFlowLimitBytes;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.XonChar = kXonChar;
-    dcb.XoffChar = kXoffChar;
-    dcb.EvtChar = 0;
-}
-
 // Opens \\.\<name> exclusively for overlapped I/O and sets it up as the exe
-// does: purge, queues, line, timeouts (reads return at once), EV_RXCHAR.
+// does, with the channel's own line settings (serial/line_settings_win32.h):
+// purge, queues, line, timeouts (reads return at once), EV_RXCHAR.
 inline UniqueHandle openPort(const std::string& name)
 {
     const std::string path = "\\\\.\\" + name;
@@ -77,18 +45,13 @@ inline UniqueHandle openPort(const std::string& name)
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) throwLastError("GetCommState");
-    setLine(dcb);
+    korv::serialwin::applyLineState(dcb);
     if (!PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR)) throwLastError("PurgeComm");
-    if (!SetupComm(h, kQueueBytes, kQueueBytes)) throwLastError("SetupComm");
+    if (!SetupComm(h, korv::serialwin::kInputQueueBytes, korv::serialwin::kOutputQueueBytes)) throwLastError("SetupComm");
     if (!SetCommState(h, &dcb)) throwLastError("SetCommState");
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = kWriteMsPerByte;
-    timeouts.WriteTotalTimeoutConstant = kWriteConstantMs;
+    COMMTIMEOUTS timeouts = korv::serialwin::lineTimeouts();
     if (!SetCommTimeouts(h, &timeouts)) throwLastError("SetCommTimeouts");
-    if (!SetCommMask(h, EV_RXCHAR)) throwLastError("SetCommMask");
+    if (!SetCommMask(h, korv::serialwin::kEventMask)) throwLastError("SetCommMask");
     return port;
 }
 
