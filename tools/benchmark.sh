@@ -8,16 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/setup-machine.sh
-
-echo "== build native"
-cmake --preset native >/dev/null
-cmake --build --preset native --target simdevice modemlines
-
-echo "== build windows"
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target korv_bootloader_test_image inspect \
-    bare_upload write_floor bare_window window_start port_idle
+tools/build-for-wine.sh bare_upload write_floor bare_window window_start port_idle
 
 echo "== benchmark"
 exec /usr/bin/python3 tools/benchmark.py "$@"

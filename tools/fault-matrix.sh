@@ -9,15 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/setup-machine.sh
-
-echo "== build native"
-cmake --preset native >/dev/null
-cmake --build --preset native --target simdevice modemlines
-
-echo "== build windows"
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target korv_bootloader_test_image inspect
+tools/build-for-wine.sh
 
 echo "== fault matrix"
 exec /usr/bin/python3 tools/fault_matrix.py "$@"

@@ -8,15 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/setup-machine.sh
-
-echo "== build native (simulated device)"
-cmake --preset native >/dev/null
-cmake --build --preset native --target simdevice modemlines
-
-echo "== build windows (test-image exe, inspection tool)"
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target korv_bootloader_test_image inspect
+tools/build-for-wine.sh
 
 echo "== a whole update under Wine"
 exec /usr/bin/python3 tools/main_job.py "$@"
